@@ -34,8 +34,7 @@ void print_record(std::initializer_list<text_io::Item> items) {
 void print_rule() { print_record({"!==========================================="}); }
 
 void print_positions(const std::vector<double>& pos) {
-  for (std::size_t i = 0; i < pos.size(); ++i)
-    print_record({static_cast<int>(i + 1), pos[i]});
+  for (std::size_t i = 0; i < pos.size(); ++i) print_record({static_cast<int>(i + 1), pos[i]});
 }
 
 void print_vertical(const std::vector<double>& zs) {

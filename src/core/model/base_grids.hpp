@@ -58,10 +58,10 @@ class Base_grid2d {
   bool is_allocated() const { return allocated; }
 
  protected:
-  int32_t nx = 0;      // element columns
-  int32_t nz = 0;      // element rows
-  int32_t numnp = 0;   // nodes, (nx + 1)(nz + 1)
-  int32_t noelem = 0;  // elements, nx nz
+  int32_t nx = 0;          // element columns
+  int32_t nz = 0;          // element rows
+  int32_t numnp = 0;       // nodes, (nx + 1)(nz + 1)
+  int32_t noelem = 0;      // elements, nx nz
   std::vector<double> dx;  // dx(i) = xs(i + 1) - xs(i)
   std::vector<double> dz;  // dz(j) = zs(j + 1) - zs(j)
   std::vector<double> xs;  // node columns, left to right

@@ -44,11 +44,11 @@ std::optional<std::string> non_finite(double v, int w) {
   if (std::isnan(v)) return (w == 0 || w >= 3) ? right_align("NaN", w) : stars(w);
   if (!std::isinf(v)) return std::nullopt;
   if (v > 0) {
-    if (w == 0 || w >= 8) return right_align("Infinity", w);
-    return w >= 3 ? right_align("Inf", w) : stars(w);
+    if (w >= 8) return right_align("Infinity", w);
+    return (w == 0 || w >= 3) ? right_align("Inf", w) : stars(w);
   }
-  if (w == 0 || w >= 9) return right_align("-Infinity", w);
-  return w >= 4 ? right_align("-Inf", w) : stars(w);
+  if (w >= 9) return right_align("-Infinity", w);
+  return (w == 0 || w >= 4) ? right_align("-Inf", w) : stars(w);
 }
 
 // The exponent part of an E or ES field for the decimal exponent x: with e
@@ -61,7 +61,8 @@ std::string exponent_text(int x, int e) {
     if (digits.size() > static_cast<std::size_t>(e)) return {};
     return std::string("E") + sign + std::string(e - digits.size(), '0') + digits;
   }
-  if (digits.size() <= 2) return std::string("E") + sign + std::string(2 - digits.size(), '0') + digits;
+  if (digits.size() <= 2)
+    return std::string("E") + sign + std::string(2 - digits.size(), '0') + digits;
   if (digits.size() == 3) return std::string(1, sign) + digits;
   return {};
 }
@@ -91,8 +92,13 @@ std::string real_e(double v, int w, int d, int e, bool scientific) {
     significant_digits(a, scientific ? d + 1 : d, digits, x);
     if (!scientific) ++x;  // 0.d1d2... form
   }
-  const std::string exponent = exponent_text(x, e);
-  if (exponent.empty()) return stars(w);
+  std::string exponent;
+  if (w == 0 && e < 0) {  // minimal width: no exponent for 10^0, else as few digits as needed
+    if (x != 0) exponent = std::string("E") + (x < 0 ? "-" : "+") + std::to_string(x < 0 ? -x : x);
+  } else {
+    exponent = exponent_text(x, e);
+    if (exponent.empty()) return stars(w);
+  }
   const std::string sign = negative ? "-" : "";
   std::string body;
   if (scientific)
@@ -111,10 +117,11 @@ std::string real_e(double v, int w, int d, int e, bool scientific) {
 enum class Op_kind { a, i, f, e, es, x, literal, slash, colon };
 
 struct Op {
+  explicit Op(Op_kind k = Op_kind::x, int width = -1) : kind(k), w(width) {}
   Op_kind kind;
-  int w = -1;  // width (A: -1 when absent; X: count of blanks)
-  int d = -1;  // digits after the point (I: minimum digits m, -1 when absent)
-  int e = -1;  // exponent digits (E, ES), -1 when absent
+  int w = -1;        // width (A: -1 when absent; X: count of blanks)
+  int d = -1;        // digits after the point (I: minimum digits m, -1 when absent)
+  int e = -1;        // exponent digits (E, ES), -1 when absent
   std::string text;  // literal text, or the descriptor as written in messages
 };
 
@@ -126,7 +133,7 @@ bool is_data(Op_kind k) {
 struct Node {
   int repeat = 1;
   bool group = false;
-  Op op{Op_kind::x};
+  Op op;
   std::vector<Node> children;
 };
 
@@ -206,7 +213,7 @@ class Format_parser {
     if (p_ == s_.size()) error("missing ')'");
     const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(s_[p_++])));
     if (c == 'X') {  // nX: the number is the count of blanks
-      n.op = Op{Op_kind::x, r < 0 ? 1 : r};
+      n.op = Op(Op_kind::x, r < 0 ? 1 : r);
       return n;
     }
     n.repeat = r < 0 ? 1 : r;
@@ -218,31 +225,31 @@ class Format_parser {
       case '\'':
       case '"':
         if (r >= 0) error("repeat count before a quoted text");
-        n.op = Op{Op_kind::literal};
+        n.op = Op(Op_kind::literal);
         n.op.text = literal(c);
         return n;
       case '/':
-        n.op = Op{Op_kind::slash};
+        n.op = Op(Op_kind::slash);
         return n;
       case ':':
-        n.op = Op{Op_kind::colon};
+        n.op = Op(Op_kind::colon);
         return n;
       case 'A':
-        n.op = Op{Op_kind::a, number()};
+        n.op = Op(Op_kind::a, number());
         if (n.op.w == 0) error("A0 is not a valid descriptor");
         break;
       case 'I':
-        n.op = Op{Op_kind::i, required("a width after I")};
+        n.op = Op(Op_kind::i, required("a width after I"));
         if (take('.')) n.op.d = required("the minimum digits after 'I<w>.'");
         break;
       case 'F':
-        n.op = Op{Op_kind::f, required("a width after F")};
+        n.op = Op(Op_kind::f, required("a width after F"));
         if (!take('.')) error("expected '.d' after F<w>");
         n.op.d = required("the digits after 'F<w>.'");
         break;
       case 'E': {
         const bool es = take('S');
-        n.op = Op{es ? Op_kind::es : Op_kind::e, required("a width after E")};
+        n.op = Op(es ? Op_kind::es : Op_kind::e, required("a width after E"));
         if (!take('.')) error("expected '.d' after E<w>");
         n.op.d = required("the digits after 'E<w>.'");
         if (!es && n.op.d == 0) error("E<w>.0 is not a valid descriptor");
@@ -339,7 +346,15 @@ std::string format_items(std::string_view fmt, const Items& items) {
   bool data_after_revert = false;
   for (std::size_t k = revert; k < ops.size(); ++k) data_after_revert |= is_data(ops[k].kind);
 
+  // Blanks of X descriptors are held back until something follows them in
+  // the record; a record never ends with them.
   std::string out;
+  std::size_t pending = 0;
+  const auto put = [&](const std::string& text) {
+    out.append(pending, ' ');
+    pending = 0;
+    out += text;
+  };
   const std::size_t n = items.size();
   auto next = items.begin();
   std::size_t used = 0;
@@ -350,6 +365,7 @@ std::string format_items(std::string_view fmt, const Items& items) {
       if (!data_after_revert)
         varnel::fail("format \"" + std::string(fmt) +
                      "\": items remain but the format has no data descriptor to reuse");
+      pending = 0;
       out += '\n';
       pc = revert;
       continue;
@@ -357,19 +373,20 @@ std::string format_items(std::string_view fmt, const Items& items) {
     const Op& op = ops[pc++];
     if (is_data(op.kind)) {
       if (used == n) break;
-      out += write_item(op, *next, used, fmt);
+      put(write_item(op, *next, used, fmt));
       ++next;
       ++used;
       continue;
     }
     switch (op.kind) {
       case Op_kind::x:
-        out.append(static_cast<std::size_t>(op.w), ' ');
+        pending += static_cast<std::size_t>(op.w);
         break;
       case Op_kind::literal:
-        out += op.text;
+        put(op.text);
         break;
       case Op_kind::slash:
+        pending = 0;
         out += '\n';
         break;
       case Op_kind::colon:
@@ -564,10 +581,13 @@ std::string format_f(double v, int w, int d) {
   std::string body = print("%.*f", d, std::fabs(v));
   if (d == 0) body += '.';
   const std::string sign = std::signbit(v) ? "-" : "";
+  // The zero before the point of a value below one is optional; it is left
+  // out when the field has no room for it, and at minimal width (F0.d).
+  const bool optional_zero = d > 0 && body[0] == '0';
+  if (w == 0) return sign + (optional_zero ? body.substr(1) : body);
   const std::string full = sign + body;
-  if (w == 0 || full.size() <= static_cast<std::size_t>(w)) return right_align(full, w);
-  // The zero before the point of a value below one is optional.
-  if (d > 0 && body[0] == '0') return right_align(sign + body.substr(1), w);
+  if (full.size() <= static_cast<std::size_t>(w)) return right_align(full, w);
+  if (optional_zero) return right_align(sign + body.substr(1), w);
   return stars(w);
 }
 

@@ -38,7 +38,8 @@ class Item {
 // Writes the items through a format of edit descriptors: A, Aw, Iw, Iw.m,
 // Fw.d, Ew.d, ESw.d, nX, quoted literals, "/" (new record), repeat counts
 // before descriptors and parenthesised groups. When the items outlast the
-// format, it is reused from its start on a new record (format reversion).
+// format, it is reused on a new record from its last top-level group, or
+// from its start when it has none (format reversion).
 // Records are separated by '\n'; no newline follows the last record.
 // A format that cannot be parsed, or an item that does not suit its
 // descriptor, throws varnel::Error.

@@ -33,8 +33,7 @@ void deall_rxdict_dcr2d(Rxdict& rxdict_dcr2d);
 // Position of the entry with identifier `id`: xyz for mode 1, xyz_original
 // otherwise; the last of several entries with that identifier wins. (NaN, NaN)
 // and a line on standard output when there is none.
-std::array<double, 2> rx_id_to_position_dcr2d(const Rxdict& rxdict_dcr2d, int32_t id,
-                                              int32_t mode);
+std::array<double, 2> rx_id_to_position_dcr2d(const Rxdict& rxdict_dcr2d, int32_t id, int32_t mode);
 
 // Identifier of the entry whose xyz (mode 1) or xyz_original (other modes)
 // equals `rxpos` exactly; the last match wins. 0 and a line on standard output

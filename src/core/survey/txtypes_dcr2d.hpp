@@ -13,11 +13,11 @@
 namespace varnel::txtypes_dcr2d {
 
 struct Dc2dtx {
-  int32_t np = 0;                           // not set by the set-up and not read
-  std::array<double, 2> xyz{};              // (x, z) in model coordinates
-  std::array<double, 2> xyz_original{};     // (x, z) as given in the data file
-  double depth = 0.0;                       // source depth below the electrode
-  int32_t id = 0;                           // electrode number
+  int32_t np = 0;                        // not set by the set-up and not read
+  std::array<double, 2> xyz{};           // (x, z) in model coordinates
+  std::array<double, 2> xyz_original{};  // (x, z) as given in the data file
+  double depth = 0.0;                    // source depth below the electrode
+  int32_t id = 0;                        // electrode number
 };
 
 // Entry i of the dictionary is txdict[i - 1].
@@ -36,8 +36,7 @@ void deall_txdict_dcr2d(Txdict& txdict_dcr2d);
 // Position of the entry with identifier `id`: xyz for mode 1, xyz_original
 // otherwise; the last of several entries with that identifier wins. (NaN, NaN)
 // and a line on standard output when there is none.
-std::array<double, 2> tx_id_to_position_dcr2d(const Txdict& txdict_dcr2d, int32_t id,
-                                              int32_t mode);
+std::array<double, 2> tx_id_to_position_dcr2d(const Txdict& txdict_dcr2d, int32_t id, int32_t mode);
 
 // Identifier of the entry whose xyz (mode 1) or xyz_original (other modes)
 // equals `txpos` exactly; the last match wins. 0 and a line on standard output

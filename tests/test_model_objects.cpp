@@ -151,6 +151,8 @@ struct Merge_case {
   std::vector<int> factors;  // per box row
 };
 
+void PrintTo(const Merge_case& c, std::ostream* os) { *os << c.name; }
+
 class ModelObjectsMerge : public testing::TestWithParam<Merge_case> {};
 
 TEST_P(ModelObjectsMerge, FactorsDoubleWhileTheWidthAllows) {

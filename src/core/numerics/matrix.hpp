@@ -79,10 +79,10 @@ void coo_replace(std::vector<int32_t>& irn, std::vector<int32_t>& jcn, std::vect
 void coo_sort(std::vector<double>& val, std::vector<int32_t>& irn, std::vector<int32_t>& jcn,
               int32_t nnz);
 
-// m3 = m1 x m2, the rows of m3 divided among the threads in equal contiguous
+// m1 x m2, the rows of the product divided among the threads in equal contiguous
 // blocks; every entry is summed over k in ascending order, so the result does
 // not depend on the thread count. Ends the job with "Matrix dimensions do not
 // match" when the column count of m1 differs from the row count of m2.
-void matmul_parallel(const Dmatrix& m1, const Dmatrix& m2, Dmatrix& m3);
+Dmatrix matmul_parallel(const Dmatrix& m1, const Dmatrix& m2);
 
 }  // namespace varnel::matrix

@@ -5,14 +5,23 @@
 // kept at the C entry point only.
 #pragma once
 
+#include "core/model/dcr2dphy_model.hpp"
+#include "core/numerics/constants.hpp"
 #include "core/run/arg_reader.hpp"
+#include "core/survey/param_dcr2d.hpp"
 
 namespace varnel {
 
 struct Job {
   explicit Job(arg_reader::Arg_info& options) : info(options) {}
 
-  arg_reader::Arg_info& info;  // the run options of the request
+  arg_reader::Arg_info& info;         // the run options of the request
+  constants::Constants constants;     // the NaN marker and the output level
+  param_dcr2d::Param_dcr2d param;     // air resistivity, grid refinement
+  dcr2dphy::Dcr2dphy_state phy;       // the solver module's shared values
+
+  // The environment models of this job are built in.
+  dcr2dphy::Model_env model_env() { return {&param, &phy}; }
 };
 
 }  // namespace varnel

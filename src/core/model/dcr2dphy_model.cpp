@@ -23,7 +23,8 @@ Gr2d_dcr_new& grid_of(const Model_fwd_dcr2d& m) {
 }
 
 double air_resistivity(const Model_env& env) {
-  return env.param != nullptr ? env.param->airresist : param_dcr2d::Param_dcr2d{}.airresist;
+  if (env.param == nullptr) fail("internal error: the model has no job settings");
+  return env.param->airresist;
 }
 
 }  // namespace
@@ -108,6 +109,8 @@ void Model_fwd_dcr2d::initialize(std::span<const double> xs, std::span<const dou
   info = "LIN";
   allocated = true;
   nfe = 0;
+  aerow.clear();
+  node = Earth_node{};
   if (cond != nullptr) {
     if (cond->size() == 1)
       std::fill(val.begin(), val.end(), (*cond)[0]);

@@ -8,17 +8,21 @@
 #include "core/model/dcr2dphy_model.hpp"
 #include "core/numerics/constants.hpp"
 #include "core/run/arg_reader.hpp"
+#include "core/survey/dataio_dcr2d.hpp"
 #include "core/survey/param_dcr2d.hpp"
+#include "core/survey/txrx_info_dcr2d.hpp"
 
 namespace varnel {
 
 struct Job {
   explicit Job(arg_reader::Arg_info& options) : info(options) {}
 
-  arg_reader::Arg_info& info;         // the run options of the request
-  constants::Constants constants;     // the NaN marker and the output level
-  param_dcr2d::Param_dcr2d param;     // air resistivity, grid refinement
-  dcr2dphy::Dcr2dphy_state phy;       // the solver module's shared values
+  arg_reader::Arg_info& info;             // the run options of the request
+  constants::Constants constants;         // the NaN marker and the output level
+  param_dcr2d::Param_dcr2d param;         // air resistivity, grid refinement
+  dcr2dphy::Dcr2dphy_state phy;           // the solver module's shared values
+  dataio_dcr2d::Dataio_state dataio;      // the records of the data files read
+  txrx_info_dcr2d::Txrx_info_state txrx;  // electrode table, roles, dictionaries
 
   // The environment models of this job are built in.
   dcr2dphy::Model_env model_env() { return {&param, &phy}; }

@@ -5,6 +5,8 @@
 // kept at the C entry point only.
 #pragma once
 
+#include "core/forward/fwd_dcr2d.hpp"
+#include "core/inversion/occam.hpp"
 #include "core/model/dcr2dphy_model.hpp"
 #include "core/numerics/constants.hpp"
 #include "core/run/arg_reader.hpp"
@@ -23,9 +25,13 @@ struct Job {
   dcr2dphy::Dcr2dphy_state phy;           // the solver module's shared values
   dataio_dcr2d::Dataio_state dataio;      // the records of the data files read
   txrx_info_dcr2d::Txrx_info_state txrx;  // electrode table, roles, dictionaries
+  fwd_dcr2d::Fwd_state fwd;               // sources and potentials of the forward solver
+  occam::Occam_state occam;               // misfit and multiplier search
 
   // The environment models of this job are built in.
   dcr2dphy::Model_env model_env() { return {&param, &phy}; }
+  // What the forward solver reads and writes of this job.
+  fwd_dcr2d::Fwd_env fwd_env() { return {&fwd, &phy, &txrx, constants.output_level}; }
 };
 
 }  // namespace varnel

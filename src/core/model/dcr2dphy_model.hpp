@@ -21,14 +21,32 @@ namespace varnel::dcr2dphy {
 
 using grid2d_dcr::Gr2d_dcr_new;
 
-// Values of the solver module that the model objects set and the solvers read.
+// State of the solver module, one per job: the values the model objects set
+// and the solvers read, and the finite-difference coefficient arrays. An
+// array that is computed on first use "exists" when it is not empty; the
+// clean-up empties it. On a grid with topography the coefficient arrays have
+// one row per earth unknown instead of one per grid node.
 struct Dcr2dphy_state {
   const Gr2d_dcr_new* grid = nullptr;
-  std::vector<double> cond;
-  int32_t kmax = 0;   // number of wavenumbers
-  int32_t numnp = 0;  // number of nodes
-  int32_t nozs = 0;   // nodes per column
-  int32_t noxs = 0;   // nodes per row
+  std::vector<double> cond;  // conductivity per element, S/m
+  std::vector<double> k;     // wavenumbers, 1/m
+  int32_t kmax = 0;          // number of wavenumbers
+  int32_t numnp = 0;         // number of nodes
+  int32_t nozs = 0;          // nodes per column
+  int32_t noxs = 0;          // nodes per row
+
+  // Geometry, kept for the grid (and the wavenumbers for alpha).
+  std::vector<int32_t> fdindex;  // position class of every node
+  Dmatrix dall;                  // numnp x 4: dz up, dz down, dx left, dx right
+  std::vector<double> zatax;     // boundary angle against the horizontal normal
+  std::vector<double> zataz;     // boundary angle against the vertical normal
+  Dmatrix alpha;                 // numnp x kmax Bessel boundary factors, 1/m
+  // Conductivity-dependent, rebuilt for every model.
+  Dmatrix c_all;                       // numnp x 8 half-face conductances
+  std::vector<double> cl, cr, ct, cb;  // couplings to the neighbours, S
+  std::vector<double> cp;              // minus the sum of the couplings
+  std::vector<double> a_parameter;     // weighted control-box area, S m^2
+  Dmatrix c_matrix;                    // numnp x 5: left, up, self, down, right
 };
 
 void dcr2d_set_cond(Dcr2dphy_state& s, const std::vector<double>& cond);
@@ -91,16 +109,16 @@ class Model_fwd_dcr2d {
   bool is_allocated() const { return allocated; }
 
   // Fields, shared with the topography mesher and the solvers.
-  std::vector<double> val;          // conductivity per element
-  std::string info = "LIN";         // linear conductivity values
-  Gr2d_dcr_new* grid = nullptr;     // not owned
+  std::vector<double> val;       // conductivity per element
+  std::string info = "LIN";      // linear conductivity values
+  Gr2d_dcr_new* grid = nullptr;  // not owned
   bool allocated = false;
-  std::vector<int32_t> approx;      // per node: 1 finite-difference, 2 finite-element
-  std::vector<int32_t> elem;        // per element: 1 FD, 2 or 3 FE (split diagonal)
-  std::vector<int32_t> fecell;      // finite-element elements; first nfe valid
+  std::vector<int32_t> approx;  // per node: 1 finite-difference, 2 finite-element
+  std::vector<int32_t> elem;    // per element: 1 FD, 2 or 3 FE (split diagonal)
+  std::vector<int32_t> fecell;  // finite-element elements; first nfe valid
   int32_t nfe = 0;
-  std::vector<double> sval;         // conductivity of the upper (air) part
-  std::vector<int32_t> aerow;       // per node column: row where the earth starts
+  std::vector<double> sval;    // conductivity of the upper (air) part
+  std::vector<int32_t> aerow;  // per node column: row where the earth starts
   Earth_node node;
 
  protected:

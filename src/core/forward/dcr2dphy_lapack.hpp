@@ -1,0 +1,72 @@
+// Banded assembly and solution of the forward systems: one band matrix per
+// wavenumber (LAPACK band storage, KL = KU = nozs + 1), factorised once with
+// dgbtrf and solved with dgbtrs for every source electrode at once. "fd" is
+// the finite-difference operator on all nodes, "fe" linear finite elements
+// on two triangles per element with a Bessel boundary, "hy" the
+// finite-difference operator on the earth nodes with finite-element equations
+// at the nodes next to the sloping surface.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "core/model/dcr2dphy_model.hpp"
+#include "core/numerics/array2.hpp"
+
+namespace varnel::dcr2dphy_lapack {
+
+using dcr2dphy::Dcr2dphy_state;
+using dcr2dphy::Model_fwd_dcr2d;
+
+// Solves in place: b is nrow x (noelec kmax); the columns of wavenumber kk
+// (noelec of them, block kk) hold the sources on entry and the transformed
+// potentials on return. approx is folded to lower case: "fd", "fe" or "hy";
+// any other code prints "Under development" and leaves b as it is. A failed
+// factorisation ends the job ("Factorization Error"). output_level 3 prints
+// the LAPACK status of every factorisation and solution.
+void compute_potential_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
+                             const std::vector<double>& wavenumber, std::string_view approx,
+                             Dcr2dphy_state& s, int32_t output_level = 0);
+void compute_potential_fd_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
+                                const std::vector<double>& wavenumber, Dcr2dphy_state& s,
+                                int32_t output_level = 0);
+void compute_potential_fe_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
+                                const std::vector<double>& wavenumber, Dcr2dphy_state& s,
+                                int32_t output_level = 0);
+void compute_potential_hy_earth_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
+                                      const std::vector<double>& wavenumber, Dcr2dphy_state& s,
+                                      int32_t output_level = 0);
+
+// Band storage: A(i, j) is c(kl + ku + 1 + i - j, j), c being ldab x n.
+void fd_create_c_matrix_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                               int32_t kindex, Dcr2dphy_state& s);
+void fd_create_c_matrix_earth_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                                     int32_t kindex, const dcr2dphy::Earth_node& node,
+                                     const std::vector<int32_t>& aerow, Dcr2dphy_state& s);
+// Stiffness and mass of all triangles, over all nodes or the earth unknowns.
+void compute_afe_dgbtrf(Dmatrix& afe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                        const Model_fwd_dcr2d& model);
+void compute_cfe_dgbtrf(Dmatrix& cfe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                        const Model_fwd_dcr2d& model);
+void compute_afe_earth_dgbtrf(Dmatrix& afe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                              const Model_fwd_dcr2d& model);
+void compute_cfe_earth_dgbtrf(Dmatrix& cfe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                              const Model_fwd_dcr2d& model);
+// The Bessel boundary matrix of the "fe" solver for wavenumber ky.
+void compute_bfe_dgbtrf(Dmatrix& bfe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                        const Model_fwd_dcr2d& model, double ky);
+
+// The nodes of the two triangles of element enum of type etype (2: split from
+// top-left to bottom-right, 3: from bottom-left to top-right), upper first.
+void fe_node_index(std::array<int32_t, 3>& uindex, std::array<int32_t, 3>& lindex, int32_t enumber,
+                   int32_t etype, const dcr2dphy::Gr2d_dcr_new& grid);
+// The four corners of an element: TL, BL, BR, TR.
+void node_index(std::array<int32_t, 4>& nindex, int32_t enumber,
+                const dcr2dphy::Gr2d_dcr_new& grid);
+// The grid node and its neighbours in the 3 x 3 block around it (4, 6 or 9).
+void compute_fe_jindex(int32_t nindex, std::vector<int32_t>& jindex,
+                       const dcr2dphy::Gr2d_dcr_new& grid);
+
+}  // namespace varnel::dcr2dphy_lapack

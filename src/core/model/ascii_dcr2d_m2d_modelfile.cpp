@@ -86,30 +86,6 @@ double conductivity_of(const Free_reader& in, const std::string& what, double re
   return con;
 }
 
-// Replaces `path` with `text`: written to a temporary file beside it and
-// renamed into place, so readers never see a half-written file.
-void write_replacing(const std::string& path, const std::string& text) {
-  static std::atomic<unsigned> serial{0};
-  const std::string tmp = path + ".tmp" + std::to_string(static_cast<long>(::getpid())) + "-" +
-                          std::to_string(serial++);
-  const auto reason = [](int err) { return std::generic_category().message(err); };
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (f == nullptr) fail(path + ": cannot write the model file: " + reason(errno));
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  int err = written ? 0 : errno;
-  if (std::fclose(f) != 0 && err == 0) err = errno ? errno : EIO;
-  if (!written && err == 0) err = EIO;
-  if (err != 0) {
-    std::remove(tmp.c_str());
-    fail(path + ": cannot write the model file: " + reason(err));
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    err = errno;
-    std::remove(tmp.c_str());
-    fail(path + ": cannot replace the model file: " + reason(err));
-  }
-}
-
 }  // namespace
 
 void write_dcr2d_m2d_modelfile(const std::string& modelfile, const Model_fwd_dcr2d& m) {
@@ -150,7 +126,7 @@ void write_dcr2d_m2d_modelfile(const std::string& modelfile, const Model_fwd_dcr
     for (int32_t iz = 1; iz <= nz; ++iz)
       record(text_io::format("(E20.10)", {res[static_cast<std::size_t>((*e2d)(iz, ix) - 1)]}));
 
-  write_replacing(modelfile, text);
+  text_io::replace_file(modelfile, text, "model file");
 }
 
 void read_dcr2d_m2d_modelfile(const std::string& modelfile, Model_fwd_dcr2d& m,

@@ -5,12 +5,17 @@
 // overflow, NaN and infinities) is built here.
 #include "core/numerics/text_io.hpp"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <sstream>
+#include <system_error>
 
 #include "core/error.hpp"
 
@@ -758,6 +763,28 @@ int Free_reader::read_targets(std::vector<Target>& targets, bool partial) {
     after_value = true;
   }
   return static_cast<int>(filled);
+}
+
+void replace_file(const std::string& path, const std::string& text, const std::string& what) {
+  static std::atomic<unsigned> serial{0};
+  const std::string tmp = path + ".tmp" + std::to_string(static_cast<long>(::getpid())) + "-" +
+                          std::to_string(serial++);
+  const auto reason = [](int err) { return std::generic_category().message(err); };
+  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (f == nullptr) varnel::fail(path + ": cannot write the " + what + ": " + reason(errno));
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  int err = written ? 0 : errno;
+  if (std::fclose(f) != 0 && err == 0) err = errno ? errno : EIO;
+  if (!written && err == 0) err = EIO;
+  if (err != 0) {
+    std::remove(tmp.c_str());
+    varnel::fail(path + ": cannot write the " + what + ": " + reason(err));
+  }
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    err = errno;
+    std::remove(tmp.c_str());
+    varnel::fail(path + ": cannot replace the " + what + ": " + reason(err));
+  }
 }
 
 }  // namespace varnel::text_io

@@ -69,6 +69,13 @@ std::string first_free_item(std::string_view text);
 bool parse_free_int(std::string_view text, int32_t& out);
 bool parse_free_real(std::string_view text, double& out);
 
+// Replaces the file `path` by `text`: written to a temporary file in the same
+// folder and renamed into place when complete, so that a reader never sees a
+// half-written file and an interrupted run leaves the old file as it was.
+// Throws Error "<path>: cannot write the <what>: <reason>" on failure, after
+// removing the temporary file.
+void replace_file(const std::string& path, const std::string& text, const std::string& what);
+
 // Reads a text file record by record, either as raw lines or as free-format
 // records (values separated by blanks or commas; a slash ends the record; a
 // record continues on the next line until every item is filled). Malformed

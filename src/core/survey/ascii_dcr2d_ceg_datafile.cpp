@@ -138,13 +138,6 @@ Dmatrix to_matrix(const std::vector<double>& by_row, int rows, int cols) {
   return m;
 }
 
-std::string temporary_name(const std::string& datafile) {
-  static std::atomic<unsigned long long> counter{0};
-  const auto ticks =
-      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  return datafile + ".tmp" + std::to_string(ticks) + "-" + std::to_string(counter++);
-}
-
 }  // namespace
 
 void read_dcr2d_ceg_datafile(Ceg_file_rawdata_dcr2d& d) {
@@ -392,26 +385,7 @@ void write_dcr2d_ceg_datafile(const Ceg_file_rawdata_dcr2d& d, const std::string
     }
   }
 
-  // Written beside the final name and renamed into place.
-  const std::string temporary = temporary_name(datafile);
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) fail_at(datafile, 0, "cannot create the file (is its folder writable?)");
-    file.write(out.data(), static_cast<std::streamsize>(out.size()));
-    file.close();
-    if (!file) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      fail_at(datafile, 0, "error while writing the file");
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, datafile, ec);
-  if (ec) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    fail_at(datafile, 0, "cannot replace the file: " + ec.message());
-  }
+  text_io::replace_file(datafile, out, "data file");
 }
 
 }  // namespace varnel::ascii_dcr2d_ceg_datafile

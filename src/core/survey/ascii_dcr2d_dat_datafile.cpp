@@ -219,30 +219,6 @@ std::string without_trailing_blanks(const std::string& s) {
   return end == std::string::npos ? std::string() : s.substr(0, end + 1);
 }
 
-// Replaces `path` with `text`: written to a temporary file beside it and
-// renamed into place, so readers never see a half-written file.
-void write_replacing(const std::string& path, const std::string& text) {
-  static std::atomic<unsigned> serial{0};
-  const std::string tmp = path + ".tmp" + std::to_string(static_cast<long>(::getpid())) + "-" +
-                          std::to_string(serial++);
-  const auto reason = [](int err) { return std::generic_category().message(err); };
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (f == nullptr) fail(path + ": cannot write the data file: " + reason(errno));
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  int err = written ? 0 : errno;
-  if (std::fclose(f) != 0 && err == 0) err = errno ? errno : EIO;
-  if (!written && err == 0) err = EIO;
-  if (err != 0) {
-    std::remove(tmp.c_str());
-    fail(path + ": cannot write the data file: " + reason(err));
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    err = errno;
-    std::remove(tmp.c_str());
-    fail(path + ": cannot replace the data file: " + reason(err));
-  }
-}
-
 }  // namespace
 
 void read_dcr2d_dat_datafile(Dat_file_rawdata_dcr2d& d) {
@@ -332,7 +308,7 @@ void write_dcr2d_dat_datafile(const Dat_file_rawdata_dcr2d& d, const std::string
     record(position_field(d.topo(k, topo_cols), d.topo(k, topo_cols + 1)));
   for (int k = 0; k < 4; ++k) record("0");
 
-  write_replacing(datafile, text);
+  text_io::replace_file(datafile, text, "data file");
 }
 
 void convert_res2d_to_rawdata(int32_t arraytype, const std::vector<double>& res2d,

@@ -10,6 +10,7 @@
 #include "core/model/dcr2dphy_model.hpp"
 #include "core/numerics/constants.hpp"
 #include "core/run/arg_reader.hpp"
+#include "core/sensitivity/sen_dcr2d.hpp"
 #include "core/survey/dataio_dcr2d.hpp"
 #include "core/survey/param_dcr2d.hpp"
 #include "core/survey/txrx_info_dcr2d.hpp"
@@ -27,6 +28,7 @@ struct Job {
   txrx_info_dcr2d::Txrx_info_state txrx;  // electrode table, roles, dictionaries
   fwd_dcr2d::Fwd_state fwd;               // sources and potentials of the forward solver
   occam::Occam_state occam;               // misfit and multiplier search
+  sen_dcr2d::Sen_state sen;               // the Jacobian and its work arrays
 
   // The environment models of this job are built in.
   dcr2dphy::Model_env model_env() { return {&param, &phy}; }

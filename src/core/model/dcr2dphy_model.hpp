@@ -21,6 +21,26 @@ namespace varnel::dcr2dphy {
 
 using grid2d_dcr::Gr2d_dcr_new;
 
+// Derivatives of the finite-difference operator with respect to the element
+// conductivities (one row per node, or per earth unknown), and the per-element
+// blocks of dA/dsigma they give. They depend on the grid, the wavenumbers and
+// the update map only, and are kept until the clean-up.
+struct Dcr2dphy_derivatives {
+  Dmatrix dcl, dcr, dct, dcb;  // rows x 2
+  Dmatrix dcp, da;             // rows x 4, by element position TL, BL, BR, TR
+  std::vector<Dmatrix> dcpm;   // per wavenumber: rows x 4
+  std::vector<int32_t> indextl, indextr, indexbl, indexbr;  // per element: corner nodes
+  Imatrix idcm_dcr2d;                                       // 12 x elements: column of each entry
+  std::vector<double> dcm_dcr2d;  // 8 x 12 x elements, entry (kk, j, e) at dcm_at(kk, j, e)
+  int32_t dcm_elements = 0;       // number of elements dcm_dcr2d is sized for
+
+  // Position of entry (kk, j, e), all 1-based, in dcm_dcr2d.
+  std::size_t dcm_at(int32_t kk, int32_t j, int32_t e) const {
+    return static_cast<std::size_t>(kk - 1) +
+           8 * (static_cast<std::size_t>(j - 1) + 12 * static_cast<std::size_t>(e - 1));
+  }
+};
+
 // State of the solver module, one per job: the values the model objects set
 // and the solvers read, and the finite-difference coefficient arrays. An
 // array that is computed on first use "exists" when it is not empty; the
@@ -47,6 +67,8 @@ struct Dcr2dphy_state {
   std::vector<double> cp;              // minus the sum of the couplings
   std::vector<double> a_parameter;     // weighted control-box area, S m^2
   Dmatrix c_matrix;                    // numnp x 5: left, up, self, down, right
+
+  Dcr2dphy_derivatives deriv;  // for the sensitivities
 };
 
 void dcr2d_set_cond(Dcr2dphy_state& s, const std::vector<double>& cond);

@@ -1,39 +1,508 @@
-// Placeholder bodies so the library links while the module is written.
 #include "core/forward/dcr2dphy_lapack.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <iostream>
+#include <string>
+
 #include "core/error.hpp"
+#include "core/forward/dcr2dphy_coef.hpp"
+#include "core/numerics/bessel.hpp"
+#include "core/numerics/lapack.hpp"
+#include "core/numerics/string_utility.hpp"
+#include "core/numerics/text_io.hpp"
 
 namespace varnel::dcr2dphy_lapack {
+
+namespace {
+
+using dcr2dphy::Earth_node;
+using dcr2dphy::Gr2d_dcr_new;
+using Local3 = std::array<std::array<double, 3>, 3>;
+
+// Above this argument K1/K0 is 1 to working precision.
+constexpr double bessel_limit = 50.0;
+
+// A(i, j) of a band matrix held in LAPACK band storage.
+inline double& band(Dmatrix& c, int32_t kl, int32_t ku, int32_t i, int32_t j) {
+  return c(kl + ku + 1 + i - j, j);
+}
+inline double band(const Dmatrix& c, int32_t kl, int32_t ku, int32_t i, int32_t j) {
+  return c(kl + ku + 1 + i - j, j);
+}
+
+// ldab x n, all zero; the storage is kept when the shape is unchanged.
+void clear_band(Dmatrix& c, int32_t ldab, int32_t n) {
+  if (c.rows() == ldab && c.cols() == n) {
+    double* p = c.data();
+    for (std::size_t q = 0; q < c.size(); ++q) p[q] = 0.0;
+  } else {
+    c.assign(ldab, n, 0.0);
+  }
+}
+
+const Gr2d_dcr_new& grid_of(const Model_fwd_dcr2d& model) {
+  Gr2d_dcr_new* g = nullptr;
+  model.get_grid(g);
+  if (g == nullptr) fail("internal error: the forward model refers to no grid");
+  return *g;
+}
+
+const Imatrix& node_map_1d(const Gr2d_dcr_new& grid) {
+  const Imatrix* n1d = nullptr;
+  grid.get_node_mapping(n1d, "1dto2d");
+  return *n1d;
+}
+
+const Imatrix& element_map_1d(const Gr2d_dcr_new& grid) {
+  const Imatrix* e1d = nullptr;
+  grid.get_element_mapping(e1d, "1dto2d");
+  return *e1d;
+}
+
+// Step 1 of every solver: the model's grid and conductivities and the
+// wavenumbers go into the module state.
+void set_common_state(Dcr2dphy_state& s, const Model_fwd_dcr2d& model,
+                      const std::vector<double>& wavenumber) {
+  const Gr2d_dcr_new& grid = grid_of(model);
+  dcr2dphy::dcr2d_set_grid(s, grid);
+  std::vector<double> cond;
+  model.get_con_fwd(cond);
+  dcr2dphy::dcr2d_set_cond(s, cond);
+  dcr2dphy::dcr2d_set_noxs(s, grid.get_nx_node());
+  dcr2dphy::dcr2d_set_nozs(s, grid.get_nz_node());
+  dcr2dphy::dcr2d_set_numnp(s, grid.get_n_node());
+  dcr2dphy::dcr2d_set_kmax(s, static_cast<int32_t>(wavenumber.size()));
+  s.k = wavenumber;
+}
+
+// Step 2 of "fd" and "hy": the couplings are rebuilt for this model.
+void release_if_present(Dcr2dphy_state& s) {
+  if (!s.c_all.empty()) dcr2dphy::release_conductivity_arrays(s);
+}
+
+// The wavenumber loop: assemble(ab, kindex) fills the band matrix of
+// wavenumber kindex, which is factorised and solved for the block of columns
+// of that wavenumber.
+template <class Assemble>
+void solve_all_wavenumbers(Dmatrix& b, int32_t n, const Dcr2dphy_state& s, int32_t output_level,
+                           Assemble&& assemble) {
+  const int32_t kl = s.nozs + 1;
+  const int32_t ku = s.nozs + 1;
+  const int32_t ldab = 3 * s.nozs + 4;
+  if (s.kmax <= 0) return;
+  if (b.rows() != n)
+    fail("internal error: the right-hand sides have " + std::to_string(b.rows()) +
+         " rows for a system of " + std::to_string(n) + " unknowns");
+  const int32_t nrhs = b.cols() / s.kmax;
+  std::vector<int> ipiv(static_cast<std::size_t>(n), 0);
+  Dmatrix ab;
+  for (int32_t kindex = 1; kindex <= s.kmax; ++kindex) {
+    assemble(ab, kl, ku, ldab, kindex);
+    int info = 0;
+    dgbtrf_(&n, &n, &kl, &ku, ab.data(), &ldab, ipiv.data(), &info);
+    if (output_level == 3) std::cout << text_io::free_format({"Factorize: ", info}) << '\n';
+    if (info != 0) {
+      std::cout << text_io::free_format({"Factorization Error"}) << '\n';
+      std::cout << text_io::free_format({n, n, kl, ku, ldab, info}) << std::endl;
+      fail("Factorization Error: the forward system is singular (dgbtrf INFO = " +
+           std::to_string(info) + ")");
+    }
+    // The columns of one wavenumber are contiguous in column-major storage.
+    double* block = b.data() + static_cast<std::size_t>(kindex - 1) * nrhs * n;
+    const char trans = 'N';
+    int solve_info = 0;
+    dgbtrs_(&trans, &n, &kl, &ku, &nrhs, ab.data(), &ldab, ipiv.data(), block, &n, &solve_info, 1);
+    if (output_level == 3) std::cout << text_io::free_format({"Solve: ", solve_info}) << '\n';
+  }
+}
+
+// Corner coordinates of a triangle given by grid node numbers.
+void triangle_coordinates(const std::array<int32_t, 3>& p, const Gr2d_dcr_new& grid,
+                          std::array<double, 3>& x, std::array<double, 3>& z) {
+  const Imatrix& n1d = node_map_1d(grid);
+  const auto xs = grid.get_x_grid();
+  const auto zs = grid.get_z_grid();
+  for (int q = 0; q < 3; ++q) {
+    x[q] = xs[static_cast<std::size_t>(n1d(p[q], 1) - 1)];
+    z[q] = zs[static_cast<std::size_t>(n1d(p[q], 2) - 1)];
+  }
+}
+
+double triangle_area(const std::array<double, 3>& x, const std::array<double, 3>& z) {
+  return std::abs((x[1] - x[0]) * (z[2] - z[0]) - (x[2] - x[0]) * (z[1] - z[0])) * 0.5;
+}
+
+// Linear-element stiffness sigma (bi bj + ci cj) / (4 S).
+Local3 triangle_stiffness(const std::array<double, 3>& x, const std::array<double, 3>& z,
+                          double sigma) {
+  const double area = triangle_area(x, z);
+  const std::array<double, 3> bc = {z[1] - z[2], z[2] - z[0], z[0] - z[1]};
+  const std::array<double, 3> cc = {x[2] - x[1], x[0] - x[2], x[1] - x[0]};
+  Local3 a{};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) a[i][j] = sigma * (bc[i] * bc[j] + cc[i] * cc[j]) / (4.0 * area);
+  return a;
+}
+
+// Linear-element mass: 2R on the diagonal, R off it, R = S sigma / 12.
+Local3 triangle_mass(const std::array<double, 3>& x, const std::array<double, 3>& z, double sigma) {
+  const double r = triangle_area(x, z) * sigma / 12.0;
+  Local3 a{};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) a[i][j] = i == j ? 2.0 * r : r;
+  return a;
+}
+
+// Adds a local 3 x 3 block at the unknowns u; an unknown 0 (a node in the air)
+// takes no part.
+void scatter(Dmatrix& c, int32_t kl, int32_t ku, const std::array<int32_t, 3>& u, const Local3& a) {
+  for (int i = 0; i < 3; ++i) {
+    if (u[i] == 0) continue;
+    for (int j = 0; j < 3; ++j)
+      if (u[j] != 0) band(c, kl, ku, u[i], u[j]) += a[i][j];
+  }
+}
+
+enum class Element_matrix { stiffness, mass };
+
+// Stiffness or mass of the two triangles of every finite-element element,
+// upper triangle first; with `earth` the rows and columns are the earth
+// unknowns of the nodes.
+void assemble_triangles(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                        const Model_fwd_dcr2d& model, Element_matrix kind, bool earth) {
+  clear_band(c, ldab, n);
+  const Gr2d_dcr_new& grid = grid_of(model);
+  std::vector<double> ucon, lcon;
+  model.get_fe_ucon_fwd(ucon);
+  model.get_fe_lcon_fwd(lcon);
+  const int32_t noelem = grid.get_n_element();
+  for (int32_t e = 1; e <= noelem; ++e) {
+    const int32_t etype = model.elem[static_cast<std::size_t>(e - 1)];
+    if (etype != 2 && etype != 3) continue;
+    std::array<int32_t, 3> upper{}, lower{};
+    fe_node_index(upper, lower, e, etype, grid);
+    const std::array<const std::array<int32_t, 3>*, 2> tri = {&upper, &lower};
+    const std::array<double, 2> sigma = {ucon[static_cast<std::size_t>(e - 1)],
+                                         lcon[static_cast<std::size_t>(e - 1)]};
+    for (int t = 0; t < 2; ++t) {
+      std::array<double, 3> x{}, z{};
+      triangle_coordinates(*tri[t], grid, x, z);
+      const Local3 a = kind == Element_matrix::stiffness ? triangle_stiffness(x, z, sigma[t])
+                                                         : triangle_mass(x, z, sigma[t]);
+      std::array<int32_t, 3> u = *tri[t];
+      if (earth)
+        for (auto& p : u) p = model.node.map[static_cast<std::size_t>(p - 1)];
+      scatter(c, kl, ku, u, a);
+    }
+  }
+}
+
+// The unknown of every grid node in the hybrid numbering.
+int32_t unknown_of(const Earth_node& node, int32_t g) {
+  return node.map[static_cast<std::size_t>(g - 1)];
+}
+
+}  // namespace
+
 void compute_potential_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
                              const std::vector<double>& wavenumber, std::string_view approx,
-                             Dcr2dphy_state& s, int32_t output_level) { varnel::fail("not implemented yet"); }
+                             Dcr2dphy_state& s, int32_t output_level) {
+  std::string code = string_utility::strlowcase(approx);
+  while (!code.empty() && code.back() == ' ') code.pop_back();
+  if (code == "fd") {
+    compute_potential_fd_dcr2d(b, model, wavenumber, s, output_level);
+  } else if (code == "fe") {
+    compute_potential_fe_dcr2d(b, model, wavenumber, s, output_level);
+  } else if (code == "hy") {
+    compute_potential_hy_earth_dcr2d(b, model, wavenumber, s, output_level);
+  } else {
+    std::cout << text_io::free_format({"Under development"}) << std::endl;
+  }
+}
+
 void compute_potential_fd_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
                                 const std::vector<double>& wavenumber, Dcr2dphy_state& s,
-                                int32_t output_level) { varnel::fail("not implemented yet"); }
+                                int32_t output_level) {
+  set_common_state(s, model, wavenumber);
+  release_if_present(s);
+  solve_all_wavenumbers(b, s.numnp, s, output_level,
+                        [&](Dmatrix& ab, int32_t kl, int32_t ku, int32_t ldab, int32_t kindex) {
+                          fd_create_c_matrix_dgbtrf(ab, kl, ku, ldab, s.numnp, kindex, s);
+                        });
+}
+
 void compute_potential_fe_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
                                 const std::vector<double>& wavenumber, Dcr2dphy_state& s,
-                                int32_t output_level) { varnel::fail("not implemented yet"); }
+                                int32_t output_level) {
+  set_common_state(s, model, wavenumber);
+  const int32_t n = s.numnp;
+  const int32_t kl = s.nozs + 1, ku = s.nozs + 1, ldab = 3 * s.nozs + 4;
+  Dmatrix afe, cfe, bfe;
+  compute_afe_dgbtrf(afe, kl, ku, ldab, n, model);
+  compute_cfe_dgbtrf(cfe, kl, ku, ldab, n, model);
+  solve_all_wavenumbers(b, n, s, output_level,
+                        [&](Dmatrix& ab, int32_t, int32_t, int32_t, int32_t kindex) {
+                          const double k = s.k[static_cast<std::size_t>(kindex - 1)];
+                          compute_bfe_dgbtrf(bfe, kl, ku, ldab, n, model, k);
+                          clear_band(ab, ldab, n);
+                          double* pa = ab.data();
+                          const double *ps = afe.data(), *pb = bfe.data(), *pc = cfe.data();
+                          for (std::size_t q = 0; q < ab.size(); ++q)
+                            pa[q] = ps[q] + pb[q] + pc[q] * k * k;
+                        });
+}
+
 void compute_potential_hy_earth_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
                                       const std::vector<double>& wavenumber, Dcr2dphy_state& s,
-                                      int32_t output_level) { varnel::fail("not implemented yet"); }
+                                      int32_t output_level) {
+  set_common_state(s, model, wavenumber);
+  release_if_present(s);
+  Earth_node node;
+  model.get_earth_node(node);
+  std::vector<int32_t> aerow;
+  model.get_air_earth_row(aerow);
+  if (node.numnp == 0)
+    fail("internal error: the hybrid solver needs the earth nodes of a model with topography");
+  const int32_t n = node.numnp;
+  const int32_t kl = s.nozs + 1, ku = s.nozs + 1, ldab = 3 * s.nozs + 4;
+  Dmatrix afe, cfe, bfe;
+  compute_afe_earth_dgbtrf(afe, kl, ku, ldab, n, model);
+  compute_cfe_earth_dgbtrf(cfe, kl, ku, ldab, n, model);
+  solve_all_wavenumbers(
+      b, n, s, output_level, [&](Dmatrix& ab, int32_t, int32_t, int32_t, int32_t kindex) {
+        const double k = s.k[static_cast<std::size_t>(kindex - 1)];
+        clear_band(bfe, ldab, n);
+        double* pb = bfe.data();
+        const double *ps = afe.data(), *pc = cfe.data();
+        for (std::size_t q = 0; q < bfe.size(); ++q) pb[q] = ps[q] + k * k * pc[q];
+        fd_create_c_matrix_earth_dgbtrf(ab, kl, ku, ldab, n, kindex, node, aerow, s);
+        hy_replace_fe_equations_dgbtrf(ab, bfe, kl, ku, n, model, node);
+      });
+}
+
+void hy_replace_fe_equations_dgbtrf(Dmatrix& ab, const Dmatrix& bfe, int32_t kl, int32_t ku,
+                                    int32_t n, const Model_fwd_dcr2d& model,
+                                    const dcr2dphy::Earth_node& node) {
+  const Gr2d_dcr_new& grid = grid_of(model);
+  std::vector<int32_t> jindex;
+  for (int32_t i = 1; i <= n; ++i) {
+    const int32_t g = node.n[static_cast<std::size_t>(i - 1)];
+    if (model.approx[static_cast<std::size_t>(g - 1)] != 2) continue;
+    compute_fe_jindex(g, jindex, grid);
+    for (const int32_t h : jindex) {
+      const int32_t j = unknown_of(node, h);
+      if (j != 0) band(ab, kl, ku, i, j) = band(bfe, kl, ku, i, j);
+    }
+  }
+}
+
 void fd_create_c_matrix_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
-                               int32_t kindex, Dcr2dphy_state& s) { varnel::fail("not implemented yet"); }
+                               int32_t kindex, Dcr2dphy_state& s) {
+  dcr2dphy::fd_index_cal(s);
+  dcr2dphy::fd_dall_cal(s);
+  dcr2dphy::fd_zata_cal(s);
+  dcr2dphy::fd_alpha_cal(s);
+  dcr2dphy::fd_call_cal(s);
+  dcr2dphy::fd_coefficient_cal(s);
+  dcr2dphy::fd_cp_coefficient_cal(s, kindex);
+  clear_band(c, ldab, n);
+  const Imatrix& n1d = node_map_1d(*s.grid);
+  const Dmatrix& cm = s.c_matrix;
+  const int32_t nozs = s.nozs, noxs = s.noxs;
+#pragma omp parallel for schedule(static)
+  for (int32_t i = 1; i <= n; ++i) {
+    const int32_t ix = n1d(i, 1), iz = n1d(i, 2);
+    band(c, kl, ku, i, i) = cm(i, 3);
+    if (iz > 1) band(c, kl, ku, i, i - 1) = cm(i, 2);
+    if (iz < nozs) band(c, kl, ku, i, i + 1) = cm(i, 4);
+    if (ix > 1) band(c, kl, ku, i, i - nozs) = cm(i, 1);
+    if (ix < noxs) band(c, kl, ku, i, i + nozs) = cm(i, 5);
+  }
+}
+
 void fd_create_c_matrix_earth_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
                                      int32_t kindex, const dcr2dphy::Earth_node& node,
-                                     const std::vector<int32_t>& aerow, Dcr2dphy_state& s) { varnel::fail("not implemented yet"); }
-void compute_afe_dgbtrf(Dmatrix& afe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
-                        const Model_fwd_dcr2d& model) { varnel::fail("not implemented yet"); }
-void compute_cfe_dgbtrf(Dmatrix& cfe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
-                        const Model_fwd_dcr2d& model) { varnel::fail("not implemented yet"); }
-void compute_afe_earth_dgbtrf(Dmatrix& afe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
-                              const Model_fwd_dcr2d& model) { varnel::fail("not implemented yet"); }
-void compute_cfe_earth_dgbtrf(Dmatrix& cfe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
-                              const Model_fwd_dcr2d& model) { varnel::fail("not implemented yet"); }
-void compute_bfe_dgbtrf(Dmatrix& bfe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
-                        const Model_fwd_dcr2d& model, double ky) { varnel::fail("not implemented yet"); }
-void fe_node_index(std::array<int32_t, 3>& uindex, std::array<int32_t, 3>& lindex, int32_t enumber,
-                   int32_t etype, const dcr2dphy::Gr2d_dcr_new& grid) { varnel::fail("not implemented yet"); }
-void node_index(std::array<int32_t, 4>& nindex, int32_t enumber,
-                const dcr2dphy::Gr2d_dcr_new& grid) { varnel::fail("not implemented yet"); }
-void compute_fe_jindex(int32_t nindex, std::vector<int32_t>& jindex,
-                       const dcr2dphy::Gr2d_dcr_new& grid) { varnel::fail("not implemented yet"); }
+                                     const std::vector<int32_t>& aerow, Dcr2dphy_state& s) {
+  dcr2dphy::fd_index_earth_cal(s, node, aerow);
+  dcr2dphy::fd_dall_earth_cal(s, node);
+  dcr2dphy::fd_zata_earth_cal(s, node, aerow);
+  dcr2dphy::fd_alpha_earth_cal(s, node, aerow);
+  dcr2dphy::fd_call_earth_cal(s, node, aerow);
+  dcr2dphy::fd_coefficient_earth_cal(s, node);
+  dcr2dphy::fd_cp_coefficient_earth_cal(s, kindex, node, aerow);
+  clear_band(c, ldab, n);
+  const Imatrix& n1d = node_map_1d(*s.grid);
+  const Dmatrix& cm = s.c_matrix;
+  const int32_t nozs = s.nozs, noxs = s.noxs;
+#pragma omp parallel for schedule(static)
+  for (int32_t i = 1; i <= n; ++i) {
+    const int32_t g = node.n[static_cast<std::size_t>(i - 1)];
+    const int32_t ix = n1d(g, 1), iz = n1d(g, 2);
+    band(c, kl, ku, i, i) = cm(i, 3);
+    // Neighbours in the air are not unknowns; their couplings are dropped.
+    const auto couple = [&](int32_t h, int col) {
+      const int32_t j = unknown_of(node, h);
+      if (j != 0) band(c, kl, ku, i, j) = cm(i, col);
+    };
+    if (iz > 1) couple(g - 1, 2);
+    if (iz < nozs) couple(g + 1, 4);
+    if (ix > 1) couple(g - nozs, 1);
+    if (ix < noxs) couple(g + nozs, 5);
+  }
 }
+
+void compute_afe_dgbtrf(Dmatrix& afe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                        const Model_fwd_dcr2d& model) {
+  assemble_triangles(afe, kl, ku, ldab, n, model, Element_matrix::stiffness, false);
+}
+
+void compute_cfe_dgbtrf(Dmatrix& cfe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                        const Model_fwd_dcr2d& model) {
+  assemble_triangles(cfe, kl, ku, ldab, n, model, Element_matrix::mass, false);
+}
+
+void compute_afe_earth_dgbtrf(Dmatrix& afe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                              const Model_fwd_dcr2d& model) {
+  assemble_triangles(afe, kl, ku, ldab, n, model, Element_matrix::stiffness, true);
+}
+
+void compute_cfe_earth_dgbtrf(Dmatrix& cfe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                              const Model_fwd_dcr2d& model) {
+  assemble_triangles(cfe, kl, ku, ldab, n, model, Element_matrix::mass, true);
+}
+
+void compute_bfe_dgbtrf(Dmatrix& bfe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                        const Model_fwd_dcr2d& model, double ky) {
+  clear_band(bfe, ldab, n);
+  const Gr2d_dcr_new& grid = grid_of(model);
+  const auto xs = grid.get_x_grid();
+  const auto zs = grid.get_z_grid();
+  const int32_t noxs = grid.get_nx_node();
+  const int32_t nx = grid.get_nx_element(), nz = grid.get_nz_element();
+  if (nx < 1 || nz < 1) return;
+  const double xcen = xs[static_cast<std::size_t>(noxs / 2 - 1)];
+  const Imatrix* e2d = nullptr;
+  grid.get_element_mapping(e2d, "2dto1d");
+
+  // The finite-element elements along the left, right and bottom edges.
+  const auto is_fe = [&](int32_t e) { return model.elem[static_cast<std::size_t>(e - 1)] != 1; };
+  std::vector<int32_t> left, right, bottom;
+  for (int32_t iz = 1; iz <= nz; ++iz)
+    if (is_fe((*e2d)(iz, 1))) left.push_back((*e2d)(iz, 1));
+  for (int32_t iz = 1; iz <= nz; ++iz)
+    if (is_fe((*e2d)(iz, nx))) right.push_back((*e2d)(iz, nx));
+  for (int32_t ix = 1; ix <= nx; ++ix)
+    if (is_fe((*e2d)(nz, ix))) bottom.push_back((*e2d)(nz, ix));
+
+  struct Edges {
+    const std::vector<int32_t>* en;
+    Fe_edge side;
+    std::vector<double> dist, length, cosine;
+  };
+  std::array<Edges, 3> lists = {Edges{&left, Fe_edge::left, {}, {}, {}},
+                                Edges{&right, Fe_edge::right, {}, {}, {}},
+                                Edges{&bottom, Fe_edge::bottom, {}, {}, {}}};
+  // The distance is held per element, the lists written in turn: a bottom
+  // corner element takes the distance of its bottom edge for its side edge.
+  std::vector<double> element_dist(static_cast<std::size_t>(grid.get_n_element()), 0.0);
+  for (auto& l : lists) {
+    compute_fe_dist_angle(l.dist, l.length, l.cosine, *l.en, l.side, xs, zs, xcen, grid);
+    for (std::size_t q = 0; q < l.en->size(); ++q)
+      element_dist[static_cast<std::size_t>((*l.en)[q] - 1)] = l.dist[q];
+  }
+
+  std::vector<double> ucon, lcon;
+  model.get_fe_ucon_fwd(ucon);
+  model.get_fe_lcon_fwd(lcon);
+  for (const auto& l : lists) {
+    for (std::size_t q = 0; q < l.en->size(); ++q) {
+      const int32_t e = (*l.en)[q];
+      const int32_t etype = model.elem[static_cast<std::size_t>(e - 1)];
+      std::array<int32_t, 3> upper{}, lower{};
+      fe_node_index(upper, lower, e, etype, grid);
+      // The triangle that holds the edge.
+      const bool use_upper =
+          (l.side == Fe_edge::left && etype == 3) || (l.side == Fe_edge::right && etype == 2);
+      const std::array<int32_t, 3>& tri = use_upper ? upper : lower;
+      if (tri[0] == 0) continue;  // no triangles for this element code
+      const double sigma =
+          use_upper ? ucon[static_cast<std::size_t>(e - 1)] : lcon[static_cast<std::size_t>(e - 1)];
+      const double x = ky * element_dist[static_cast<std::size_t>(e - 1)];
+      double beta = sigma * ky * l.cosine[q];
+      if (x <= bessel_limit) beta *= bessel::besselk(1, x) / bessel::besselk(0, x);
+      const double bb = beta * l.length[q] / 6.0;
+      Local3 a{};
+      for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) a[i][j] = i == j ? 2.0 * bb : bb;
+      scatter(bfe, kl, ku, tri, a);
+    }
+  }
+}
+
+void compute_fe_dist_angle(std::vector<double>& dist, std::vector<double>& blength,
+                           std::vector<double>& cangle, const std::vector<int32_t>& en,
+                           Fe_edge edge, std::span<const double> xs, std::span<const double> zs,
+                           double xcen, const dcr2dphy::Gr2d_dcr_new& grid) {
+  const Imatrix& e1d = element_map_1d(grid);
+  const std::size_t m = en.size();
+  dist.assign(m, 0.0);
+  blength.assign(m, 0.0);
+  cangle.assign(m, 0.0);
+  for (std::size_t q = 0; q < m; ++q) {
+    // 0-based positions of the element's left column and top row.
+    const auto ix = static_cast<std::size_t>(e1d(en[q], 1) - 1);
+    const auto iz = static_cast<std::size_t>(e1d(en[q], 2) - 1);
+    if (edge == Fe_edge::bottom) {
+      const double xm = (xs[ix] + xs[ix + 1]) * 0.5 - xcen;
+      const double zb = zs[iz + 1];
+      dist[q] = std::sqrt(xm * xm + zb * zb);
+      blength[q] = xs[ix + 1] - xs[ix];
+      cangle[q] = zb / dist[q];
+    } else {
+      const double xe = edge == Fe_edge::left ? xs[ix] : xs[ix + 1];
+      const double zm = (zs[iz] + zs[iz + 1]) * 0.5;
+      const double d = xe - xcen;
+      dist[q] = std::sqrt(d * d + zm * zm);
+      blength[q] = zs[iz + 1] - zs[iz];
+      cangle[q] = std::abs(d) / dist[q];
+    }
+  }
+}
+
+void fe_node_index(std::array<int32_t, 3>& uindex, std::array<int32_t, 3>& lindex, int32_t enumber,
+                   int32_t etype, const dcr2dphy::Gr2d_dcr_new& grid) {
+  std::array<int32_t, 4> c{};  // TL, BL, BR, TR
+  node_index(c, enumber, grid);
+  const int32_t tl = c[0], bl = c[1], br = c[2], tr = c[3];
+  if (etype == 2) {
+    uindex = {tl, br, tr};
+    lindex = {tl, bl, br};
+  } else if (etype == 3) {
+    uindex = {tl, bl, tr};
+    lindex = {tr, bl, br};
+  }
+}
+
+void node_index(std::array<int32_t, 4>& nindex, int32_t enumber,
+                const dcr2dphy::Gr2d_dcr_new& grid) {
+  const Imatrix& e1d = element_map_1d(grid);
+  const int32_t nozs = grid.get_nz_node();
+  const int32_t tl = (e1d(enumber, 1) - 1) * nozs + e1d(enumber, 2);
+  nindex = {tl, tl + 1, tl + nozs + 1, tl + nozs};
+}
+
+void compute_fe_jindex(int32_t nindex, std::vector<int32_t>& jindex,
+                       const dcr2dphy::Gr2d_dcr_new& grid) {
+  const Imatrix& n1d = node_map_1d(grid);
+  const int32_t nozs = grid.get_nz_node(), noxs = grid.get_nx_node();
+  const int32_t ix = n1d(nindex, 1), iz = n1d(nindex, 2);
+  jindex.clear();
+  for (int32_t jx = ix - 1; jx <= ix + 1; ++jx) {
+    if (jx < 1 || jx > noxs) continue;
+    for (int32_t jz = iz - 1; jz <= iz + 1; ++jz)
+      if (jz >= 1 && jz <= nozs) jindex.push_back((jx - 1) * nozs + jz);
+  }
+}
+
+}  // namespace varnel::dcr2dphy_lapack

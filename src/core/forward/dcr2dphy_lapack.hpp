@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -45,6 +46,12 @@ void fd_create_c_matrix_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab,
 void fd_create_c_matrix_earth_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
                                      int32_t kindex, const dcr2dphy::Earth_node& node,
                                      const std::vector<int32_t>& aerow, Dcr2dphy_state& s);
+// The hybrid replacement: the equation of every unknown whose grid node has
+// approx = 2 takes the entries of bfe over the 3 x 3 block of nodes around it
+// (earth unknowns only); all other equations are left as they are.
+void hy_replace_fe_equations_dgbtrf(Dmatrix& ab, const Dmatrix& bfe, int32_t kl, int32_t ku,
+                                    int32_t n, const Model_fwd_dcr2d& model,
+                                    const dcr2dphy::Earth_node& node);
 // Stiffness and mass of all triangles, over all nodes or the earth unknowns.
 void compute_afe_dgbtrf(Dmatrix& afe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
                         const Model_fwd_dcr2d& model);
@@ -65,6 +72,17 @@ void fe_node_index(std::array<int32_t, 3>& uindex, std::array<int32_t, 3>& linde
 // The four corners of an element: TL, BL, BR, TR.
 void node_index(std::array<int32_t, 4>& nindex, int32_t enumber,
                 const dcr2dphy::Gr2d_dcr_new& grid);
+// The boundary edges of the "fe" solver: the left edge of the elements of the
+// first column, the right edge of the last column, the bottom edge of the last
+// row.
+enum class Fe_edge { left, right, bottom };
+// For every element of en, its edge of the given side: the distance from
+// (xcen, 0) to the edge's midpoint, the edge length and the cosine of the angle
+// between that radius and the outward normal. xs, zs are the node positions.
+void compute_fe_dist_angle(std::vector<double>& dist, std::vector<double>& blength,
+                           std::vector<double>& cangle, const std::vector<int32_t>& en,
+                           Fe_edge edge, std::span<const double> xs, std::span<const double> zs,
+                           double xcen, const dcr2dphy::Gr2d_dcr_new& grid);
 // The grid node and its neighbours in the 3 x 3 block around it (4, 6 or 9).
 void compute_fe_jindex(int32_t nindex, std::vector<int32_t>& jindex,
                        const dcr2dphy::Gr2d_dcr_new& grid);

@@ -37,6 +37,11 @@ struct Fwd_env {
   int32_t output_level = 0;
 };
 
+// The wavenumbers k_ref / espacing (1/m) and weights g_ref / espacing of a
+// survey with electrode spacing espacing, eight each.
+std::vector<double> wavenumbers_dcr2d(double espacing);
+std::vector<double> weights_dcr2d(double espacing);
+
 // Computes response.val for response.model.
 void dcr2dfwd_lapack(dataio_dcr2d::Main_data_dcr2d& response, const Fwd_env& env);
 

@@ -93,17 +93,19 @@ std::vector<std::vector<double>> wenner_rows() {
   return rows;
 }
 
-// A DAT file in the general layout, every electrode at depth z, apparent
-// resistivities of 100 ohm-m, true horizontal positions.
-std::string dat_text(double z) {
+// A DAT file in the general layout, every electrode at depth z, true
+// horizontal positions; apparent resistivities of 100 ohm-m, or with
+// measurement type 1 the value `value` in ohms for every datum.
+std::string dat_text(double z, int measuretype = 0, double value = 100.0) {
   const auto rows = wenner_rows();
   std::ostringstream s;
-  s << "forward job test\n1.0\n11\n1\nType of measurement (0=app. resistivity,1=resistance)\n0\n"
+  s << "forward job test\n1.0\n11\n1\nType of measurement (0=app. resistivity,1=resistance)\n"
+    << measuretype << "\n"
     << rows.size() << "\n1\n0\n";
   for (const auto& r : rows) {
     s << 4;
     for (double x : r) s << " " << x << " " << z;
-    s << " 100.0\n";
+    s << " " << value << "\n";
   }
   s << "0\n";
   return s.str();
@@ -223,6 +225,32 @@ TEST(ForwardJob, DatSurveyThroughTheEntryPoint) {
   for (std::size_t i = 0; i < before.size(); ++i)
     EXPECT_NEAR(after[i][0], before[i][0], 1e-9 * std::abs(before[i][0])) << "value " << i + 1;
   EXPECT_EQ(numeric_rows(rewritten, 2), numeric_rows(model, 2));  // nx nz
+}
+
+// Measured transfer resistances in ohms come back in ohms: over 100 ohm-m the
+// Wenner resistance is rho / (2 pi a), and a file that holds exactly that
+// is fitted with a misfit of a few per cent at most (the discretisation).
+TEST(ForwardJob, ResistanceFilesAreInOhms) {
+  Work_dir dir;
+  const double a1 = 100.0 / (2.0 * M_PI);  // 100 ohm-m, a = 1 m
+  dir.write("survey.dat", dat_text(0.0, 1, a1));
+  dir.write("model.m2d", model_text(grid_x(), grid_z(0.0)));
+  const auto r = host(dir, {"-d", "survey.dat", "-m", "model.m2d", "-r", "out"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto rows = numeric_rows(dir.read("out_1.dat"), 10);
+  const auto wenner = wenner_rows();
+  ASSERT_EQ(rows.size(), wenner.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const double a = wenner[i][2] - wenner[i][0];
+    EXPECT_NEAR(rows[i][9] / (a1 / a), 1.0, 0.05) << "datum " << i + 1;
+  }
+  // Only the five a = 1 data hold their true value; the two a = 2 data are
+  // off by a factor of two.
+  const auto events = lines_starting(r.err, "event 3 0 ");
+  ASSERT_EQ(events.size(), 1u) << r.err;
+  const double rms = std::stod(events[0].substr(10));
+  const double expected = 100.0 * std::log(2.0) * std::sqrt(2.0 / 7.0);  // 2 of 7 data off by 2
+  EXPECT_NEAR(rms, expected, 4.0);
 }
 
 TEST(ForwardJob, DatSurveyThroughTheCommandLine) {

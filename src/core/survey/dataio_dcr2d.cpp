@@ -91,9 +91,23 @@ double min_of(const std::vector<double>& v) {
   return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
 }
 
+// Transfer resistances in ohms become the library's internal resistance: the
+// solver's unit sources and the 2/pi of the inverse cosine transform give
+// twice the physical transfer resistance (the geometric factor uses pi, not
+// 2 pi, to match), so measured ohms are doubled on the way in and halved on
+// the way out.
+constexpr double kInternalPerOhm = 2.0;
+
 // Apparent resistivities become resistances when every factor is positive.
 template <class Record>
 void to_resistance(Record& d) {
+  if (d.measuretype == 1) {
+    for (std::size_t i = 0; i < d.val.size(); ++i) {
+      d.val[i] *= kInternalPerOhm;
+      d.err[i] *= kInternalPerOhm;
+    }
+    return;
+  }
   if (d.measuretype != 0 || d.geo_k.empty() || !(min_of(d.geo_k) > 0.0)) return;
   for (std::size_t i = 0; i < d.val.size(); ++i) {
     d.val[i] /= d.geo_k[i];
@@ -279,6 +293,9 @@ std::vector<Record> response_templates(const Main_data_dcr2d& d, const std::vect
       if (f.measuretype == 0 && to_apparent) {
         f.val[i] *= f.geo_k[i];
         if (with_error) f.err[i] *= f.geo_k[i];
+      } else if (f.measuretype == 1) {
+        f.val[i] /= kInternalPerOhm;
+        if (with_error) f.err[i] /= kInternalPerOhm;
       }
     }
     at += f.nodata;

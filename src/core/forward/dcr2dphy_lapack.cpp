@@ -310,7 +310,6 @@ void fd_create_c_matrix_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab,
   const Imatrix& n1d = node_map_1d(*s.grid);
   const Dmatrix& cm = s.c_matrix;
   const int32_t nozs = s.nozs, noxs = s.noxs;
-#pragma omp parallel for schedule(static)
   for (int32_t i = 1; i <= n; ++i) {
     const int32_t ix = n1d(i, 1), iz = n1d(i, 2);
     band(c, kl, ku, i, i) = cm(i, 3);
@@ -335,7 +334,6 @@ void fd_create_c_matrix_earth_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t
   const Imatrix& n1d = node_map_1d(*s.grid);
   const Dmatrix& cm = s.c_matrix;
   const int32_t nozs = s.nozs, noxs = s.noxs;
-#pragma omp parallel for schedule(static)
   for (int32_t i = 1; i <= n; ++i) {
     const int32_t g = node.n[static_cast<std::size_t>(i - 1)];
     const int32_t ix = n1d(g, 1), iz = n1d(g, 2);

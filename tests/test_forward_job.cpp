@@ -344,6 +344,28 @@ INSTANTIATE_TEST_SUITE_P(
 // with the hybrid solver against the model's own air. In a model whose air
 // reaches below the electrodes they lie in the air; with "-approx fd" the
 // topography is not used and the same files run.
+// The bundled example of the demo stays a valid job: every datum gets a
+// response, the conductive block pulls apparent resistivities well below the
+// 100 ohm-m of the ground and none rises far above it.
+TEST(ForwardJob, BundledExampleRuns) {
+  Work_dir dir;
+  const std::string examples = std::string(VARNEL_TEST_DATA) + "/../../examples/";
+  dir.write("block.dat", varnel_test::slurp(examples + "block.dat"));
+  dir.write("block.m2d", varnel_test::slurp(examples + "block.m2d"));
+  const auto r = cli(dir, {"-d", "block.dat", "-m", "block.m2d", "-r", "block_fwd"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto rows = numeric_rows(dir.read("block_fwd_1.dat"), 10);
+  ASSERT_EQ(rows.size(), 273u);
+  double lo = 1e300, hi = 0.0;
+  for (const auto& row : rows) {
+    lo = std::min(lo, row[9]);
+    hi = std::max(hi, row[9]);
+  }
+  EXPECT_LT(lo, 50.0);
+  EXPECT_GT(lo, 10.0);
+  EXPECT_LT(hi, 125.0);
+}
+
 TEST(ForwardJob, NegativeDepthsAreNotTakenForAFlatSurface) {
   Work_dir dir;
   dir.write("survey.dat", dat_text(-1.0));

@@ -262,6 +262,10 @@ int32_t find_index(double x, const std::vector<double>& ref, double tol) {
   double sum = 0.0;
   for (double v : ref) sum += v;
   if (sum == 0.0) return 0;
+  return find_index_in(x, ref, tol);
+}
+
+int32_t find_index_in(double x, const std::vector<double>& ref, double tol) {
   for (std::size_t i = 0; i < ref.size(); ++i) {
     const bool match =
         x == 0.0 ? std::fabs(ref[i] - x) < tol / 100.0 : std::fabs((ref[i] - x) / x) * 100.0 < tol;

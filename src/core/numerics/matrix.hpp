@@ -54,6 +54,9 @@ std::vector<int32_t> int_unique_rank1(const std::vector<int32_t>& array);
 // within the absolute distance tol/100); 0 if none, and 0 without any
 // comparison when the elements of `ref` sum to exactly zero.
 int32_t find_index(double x, const std::vector<double>& ref, double tol);
+// The same percentage rule without the zero-sum shortcut: node lists of a
+// grid symmetric about 0 sum to zero and are ordinary lists.
+int32_t find_index_in(double x, const std::vector<double>& ref, double tol);
 
 // Reorders the rows of `xx` by the values in column `n` (exchange sort):
 // ascending, or descending when `mode` is "descend" (case significant,

@@ -1,6 +1,8 @@
 // The state of the Occam search and the misfit measures: the data
 // covariance, the RMS misfit of a response (normal, pattern-constrained and
-// time-lapse), the misfit per input file, and the model misfit.
+// time-lapse), the misfit per input file, the model misfit, and the search
+// over the Lagrange multiplier (first trials of an iteration, the step that
+// proposes the next trial or ends the search).
 #pragma once
 
 #include <cstdint>
@@ -31,7 +33,17 @@ struct Occam_state {
   std::vector<double> cd;    // data variance of the misfit
   std::vector<double> logrho, logrho0;
   std::vector<double> d_hat, betak;
+  // Guards of the search in the current iteration (reset by
+  // cal_initial_lambda): passes through phasei, and retries one decade higher
+  // after a pass in which every trial failed.
+  int32_t npass = 0;
+  int32_t nretry = 0;
 };
+
+// A search never takes more passes than this in one iteration: a sequence of
+// misfits that keeps the proposals moving (or keeps shifting the trials a
+// decade up) would otherwise never end.
+inline constexpr int32_t max_search_passes = 30;
 
 // cd = (err / val)^2, or 1 for pattern-constrained (pcinv) and difference
 // (tlinv = 2) inversions.
@@ -51,5 +63,21 @@ void cal_rms_sep_dcr2d(const Occam_state& o, std::vector<double>& rms,
 
 // Mean absolute difference from the prior in per cent, over all cells.
 double cal_model_diff(const std::vector<double>& m, const std::vector<double>& m0);
+
+// Rebuilds lambdarms with the first trials of iteration o.iter: the
+// prescribed multiplier of the iteration, or three multipliers around the
+// first one (iteration 1) or around the one accepted in the previous
+// iteration, sorted by log10 lambda. Resets the search guards.
+void cal_initial_lambda(Occam_state& o);
+
+// One step of the search after every unevaluated trial has been evaluated:
+// drops failed (NaN) trials, then either appends the next trial (RMS 0),
+// re-arms the trials for evaluation, or ends the search (check false).
+// endprocess is true when a trial lies inside the target band.
+void phasei(Occam_state& o, bool& check, bool& endprocess);
+
+// Appends the unevaluated trial (new_lambda, 0, 0) to lambdarms; nlambda is
+// the row count, increased by one.
+void add_element(Occam_state& o, double new_lambda, int32_t& nlambda);
 
 }  // namespace varnel::occam

@@ -6,6 +6,9 @@
 #pragma once
 
 #include "core/forward/fwd_dcr2d.hpp"
+#include "core/inversion/cmjkt_dcr2d.hpp"
+#include "core/inversion/jkcmjkt_dcr2d.hpp"
+#include "core/inversion/model_inv_parameters_dcr2d.hpp"
 #include "core/inversion/occam.hpp"
 #include "core/model/dcr2dphy_model.hpp"
 #include "core/numerics/constants.hpp"
@@ -29,6 +32,9 @@ struct Job {
   fwd_dcr2d::Fwd_state fwd;               // sources and potentials of the forward solver
   occam::Occam_state occam;               // misfit and multiplier search
   sen_dcr2d::Sen_state sen;               // the Jacobian and its work arrays
+  model_inv_parameters_dcr2d::Diffusion_state diffusion;  // the roughness operators
+  cmjkt_dcr2d::Cmjkt_state cmjkt;                         // Cm J^T of the iteration
+  jkcmjkt_dcr2d::Jkcmjkt_state jkcmjkt;                   // the Gram matrix J Cm J^T
 
   // The environment models of this job are built in.
   dcr2dphy::Model_env model_env() { return {&param, &phy}; }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "drivers.hpp"
+#include "job_files.hpp"
 #include "subprocess.hpp"
 
 namespace {
@@ -27,29 +28,9 @@ using varnel::Dmatrix;
 
 // --- files of a job --------------------------------------------------------
 
-// A fresh folder, removed with its content at the end of the test.
-struct Work_dir {
-  fs::path path;
-  Work_dir() {
-    std::string pattern = (fs::path(testing::TempDir()) / "varnel_fwd_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create " << pattern;
-    path = pattern;
-  }
-  ~Work_dir() {
-    if (std::getenv("VARNEL_KEEP_TEST_DIRS") != nullptr) return;  // for a look at the files
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  Work_dir(const Work_dir&) = delete;
-  Work_dir& operator=(const Work_dir&) = delete;
-
-  std::string file(const std::string& name) const { return (path / name).string(); }
-  void write(const std::string& name, const std::string& text) const {
-    std::ofstream(file(name)) << text;
-  }
-  std::string read(const std::string& name) const { return varnel_test::slurp(file(name)); }
-  bool exists(const std::string& name) const { return fs::exists(path / name); }
-};
+using varnel_test::lines_starting;
+using varnel_test::numeric_rows;
+using varnel_test::Work_dir;
 
 // Node columns: electrodes at x = 1 ... 8 m with a node midway, padding that
 // widens outwards. Node rows from z0 down to z0 + 45 m.
@@ -132,36 +113,6 @@ const char* const kCegSurvey =
     "2 1 3 4 2.0 0.1\n"
     "3 2 4 5 1.0 0.03\n"
     "3 2 5 6 0.5 0.04\n";
-
-// The numbers of every line of `text` that holds exactly `fields` numbers.
-std::vector<std::vector<double>> numeric_rows(const std::string& text, std::size_t fields) {
-  std::vector<std::vector<double>> rows;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream items(line);
-    std::vector<double> v;
-    std::string item;
-    bool numeric = true;
-    while (items >> item) {
-      char* end = nullptr;
-      const double x = std::strtod(item.c_str(), &end);
-      if (end == item.c_str() || *end != '\0') numeric = false;
-      v.push_back(x);
-    }
-    if (numeric && v.size() == fields) rows.push_back(v);
-  }
-  return rows;
-}
-
-std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
-  std::vector<std::string> found;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(prefix, 0) == 0) found.push_back(line);
-  return found;
-}
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 

@@ -110,7 +110,7 @@ def response_values(path):
 
 
 def main():
-    varnel = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build", "varnel")
+    varnel = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "build", "varnel"))
     write_model(os.path.join(HERE, "block_true.m2d"))
     n = len(quadrupoles())
     with tempfile.TemporaryDirectory() as work:

@@ -162,6 +162,31 @@ TEST(InversionRecovery, BundledExampleThroughTheCommandLine) {
   EXPECT_NEAR(background_deep, 100.0, 25.0);
 }
 
+TEST(InversionRecovery, ExampleWithTopography) {
+  Work_dir dir;
+  dir.write("topo.dat", varnel_test::slurp(kExamples + "topo.dat"));
+  const auto r = invert(dir, {"-d", "topo.dat", "-r", "hill", "-e", "3"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto final = event_rms(r.err, 3);
+  ASSERT_EQ(final.size(), 1u);
+  EXPECT_LT(final[0], 1.1);
+  // The hybrid solver meshes the surface: the air above the hill is fixed.
+  const auto all = lines_starting(r.out, "! Number of model parameter: ");
+  const auto updated = lines_starting(r.out, "! Number of updated model parameter: ");
+  ASSERT_EQ(all.size(), 1u);
+  ASSERT_EQ(updated.size(), 1u);
+  EXPECT_LT(std::stoi(updated[0].substr(37)), std::stoi(all[0].substr(29)));
+  const std::string result = result_line(r);
+  const int i = std::stoi(result.substr(result.rfind(' ') + 1));
+  char name[32];
+  std::snprintf(name, sizeof name, "hill_%03d.m2d", i);
+  const Model_file m = read_model(dir.read(name));
+  // The 20 ohm-m body under the plateau comes out more conductive than the
+  // 100 ohm-m ground beside the hill.
+  EXPECT_LT(m.at(11.5, 0.0), 0.8 * m.at(2.0, 0.5));
+  EXPECT_NEAR(m.at(2.0, 0.5), 100.0, 20.0);
+}
+
 // --- set-up and stop rules ----------------------------------------------------------
 
 // Runs on the reference survey (89 data, flat) with extra options.

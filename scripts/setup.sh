@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev # tests
   libbenchmark-dev          # benchmarks under bench/
   clang-format
+  python3 python3-numpy python3-matplotlib python3-pytest  # the Python package
+  python3-distributed       # batch runs on Dask
 )
 
 missing=()

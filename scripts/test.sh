@@ -10,3 +10,8 @@ for threads in 1 2; do
   echo "== tests with OMP_NUM_THREADS=$threads"
   OMP_NUM_THREADS=$threads ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 600
 done
+# The Python package, against the library and the command-line host just built.
+echo "== Python package tests"
+cd "$root"
+VARNEL_LIBRARY="$build/libvarnel.so" VARNEL_CLI="$build/varnel" \
+  /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests

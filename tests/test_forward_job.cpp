@@ -259,6 +259,10 @@ TEST_P(ForwardJobFails, WithStatusFiveAndItsMessage) {
   const std::string model = model_text(grid_x(), grid_z(0.0));
   dir.write("model.m2d", model);
   dir.write("model.txt", model);
+  // A grid without the node column at x = 3 m, where electrode 3 stands.
+  std::vector<double> coarse_x = grid_x();
+  coarse_x.erase(std::find(coarse_x.begin(), coarse_x.end(), 3.0));
+  dir.write("coarse.m2d", model_text(coarse_x, grid_z(0.0)));
   const auto r = host(dir, c.args);
   ASSERT_EQ(lines_starting(r.err, "result "), std::vector<std::string>{"result 5 -1"}) << r.err;
   const auto error = lines_starting(r.err, "error ");
@@ -287,14 +291,13 @@ INSTANTIATE_TEST_SUITE_P(
                     Failure_case{
                         "ElectrodesOffTheGrid",
                         {"-d", "shifted.dat", "-m", "model.m2d", "-r", "out", "-approx", "fd"},
-                        {"electrode 1 at x = 1, z = 0.3", "no node"}}),
+                        {"electrode 1 at x = 1, z = 0.3", "no node"}},
+                    // The node lookup would move it to the column at x = 2.5 m.
+                    Failure_case{"ElectrodeBetweenNodeColumns",
+                                 {"-d", "survey.dat", "-m", "coarse.m2d", "-r", "out"},
+                                 {"electrode 3 at x = 3, z = 0", "no node"}}),
     [](const testing::TestParamInfo<Failure_case>& info) { return info.param.name; });
 
-// Every electrode at depth -1 m: the plain sum of the depths is negative, yet
-// the surface is not flat, so the survey keeps its topography and is modelled
-// with the hybrid solver against the model's own air. In a model whose air
-// reaches below the electrodes they lie in the air; with "-approx fd" the
-// topography is not used and the same files run.
 // The bundled example stays a valid job, and its data are the response of
 // its true model with 3 % noise: against 1 % error bars the misfit of the
 // true model is about 3, and the blocks pull the apparent resistivities well
@@ -320,6 +323,11 @@ TEST(ForwardJob, BundledExampleIsTheNoisyResponseOfItsTrueModel) {
   EXPECT_NEAR(std::stod(done[0].substr(25)), 3.0, 0.3) << done[0];
 }
 
+// Every electrode at depth -1 m: the plain sum of the depths is negative, yet
+// the surface is not flat, so the survey keeps its topography and is modelled
+// with the hybrid solver against the model's own air. In a model whose air
+// reaches below the electrodes they lie in the air; with "-approx fd" the
+// topography is not used and the same files run.
 TEST(ForwardJob, NegativeDepthsAreNotTakenForAFlatSurface) {
   Work_dir dir;
   dir.write("survey.dat", dat_text(-1.0));

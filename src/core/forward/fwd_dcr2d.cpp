@@ -45,12 +45,21 @@ const dcr2dphy::Gr2d_dcr_new& grid_of(const dcr2dphy::Model_inv_dcr2d& m) {
   return *grid;
 }
 
+// Largest distance (m) of an electrode from its node column: positions in
+// model files carry five decimals.
+constexpr double kOnNodeTolerance = 1.0e-4;
+
 // The unknown of one electrode at its model position, or a job error when the
 // position is on no grid node or on a node in the air.
 int32_t unknown_of(int32_t id, const std::array<double, 2>& xyz,
                    const std::array<double, 2>& xyz_original, const dcr2dphy::Gr2d_dcr_new& grid,
                    const dcr2dphy::Earth_node& node) {
-  const int32_t g = grid.p2n(xyz[0], xyz[1]);
+  // The node lookup snaps x to the node column at or left of it; an electrode
+  // between two columns would silently be moved there.
+  const std::span<const double> xs = grid.get_x_grid();
+  const bool on_column = std::any_of(
+      xs.begin(), xs.end(), [&](double x) { return std::abs(x - xyz[0]) <= kOnNodeTolerance; });
+  const int32_t g = on_column ? grid.p2n(xyz[0], xyz[1]) : 0;
   if (g == 0)
     fail("electrode " + std::to_string(id) + " at " + position_text(xyz, xyz_original) +
          " lies on no node of the model grid; the grid needs a node at every electrode");

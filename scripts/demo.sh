@@ -28,3 +28,6 @@ echo "responses:    $work/out/${example}_1_NNN.dat"
 echo "search:       $work/out/${example}_NNN.lr"
 echo "sensitivity:  $work/out/Jk_Homo.mask"
 echo "true model:   $root/examples/${example}_true.m2d"
+# A picture of the section, with the electrodes and the sensitivity shading.
+PYTHONPATH="$root/python" /usr/bin/python3 -m varnel plot "$last" -o "out/${example}_section.png" \
+  --data "$example.dat" --mask out/Jk_Homo.mask

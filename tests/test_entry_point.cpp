@@ -3,11 +3,14 @@
 // in this process; anything that starts a job runs in a child host process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "job_files.hpp"
+#include "small_job.hpp"
 #include "subprocess.hpp"
 #include "varnel/varnel.h"
 
@@ -70,25 +73,26 @@ INSTANTIATE_TEST_SUITE_P(
         Rejection_case{"noResponseForward", 1, {{"-d", "a"}, {"-m", "m"}}, -1, "-r"},
         Rejection_case{"blankData", 0, {{"-d", "   "}, {"-r", "b"}}, -1, "-d"},
         Rejection_case{"forwardWithoutModel", 1, {{"-d", "a"}, {"-r", "b"}}, -1, "model"},
-        Rejection_case{"forwardInitialOnly", 1, {{"-d", "a"}, {"-r", "b"}, {"-mi", "m"}}, -1,
-                       "model"},
-        Rejection_case{"maxiter0", 0, {{"-d", "a"}, {"-r", "b"}, {"-maxiter", "0"}}, -1,
-                       "-maxiter"},
-        Rejection_case{"maxiter100", 0, {{"-d", "a"}, {"-r", "b"}, {"-maxiter", "100"}}, -1,
-                       "-maxiter"},
+        Rejection_case{
+            "forwardInitialOnly", 1, {{"-d", "a"}, {"-r", "b"}, {"-mi", "m"}}, -1, "model"},
+        Rejection_case{
+            "maxiter0", 0, {{"-d", "a"}, {"-r", "b"}, {"-maxiter", "0"}}, -1, "-maxiter"},
+        Rejection_case{
+            "maxiter100", 0, {{"-d", "a"}, {"-r", "b"}, {"-maxiter", "100"}}, -1, "-maxiter"},
         Rejection_case{"npNegative", 0, {{"-d", "a"}, {"-r", "b"}, {"-np", "-1"}}, -1, "-np"},
         Rejection_case{"keyWithoutNul", 0, {{"-d", "a"}, {long256, "b"}}, -1, "key of pair 2"},
-        Rejection_case{"valueWithoutNulLastPair", 0, {{"-d", "a"}, {"-r", long256}}, -1,
-                       "value of pair 2"},
-        Rejection_case{"malformedInteger", 0, {{"-d", "a"}, {"-r", "b"}, {"-np", "abc"}}, -1,
+        Rejection_case{
+            "valueWithoutNulLastPair", 0, {{"-d", "a"}, {"-r", long256}}, -1, "value of pair 2"},
+        Rejection_case{"malformedInteger",
+                       0,
+                       {{"-d", "a"}, {"-r", "b"}, {"-np", "abc"}},
+                       -1,
                        "\"-np\": value \"abc\""},
-        Rejection_case{"blankReal", 0, {{"-d", "a"}, {"-r", "b"}, {"-target", " "}}, -1,
-                       "-target"},
-        Rejection_case{"zeroLambda", 0, {{"-d", "a"}, {"-r", "b"}, {"-lambda", "0"}}, -1,
-                       "-lambda"},
+        Rejection_case{"blankReal", 0, {{"-d", "a"}, {"-r", "b"}, {"-target", " "}}, -1, "-target"},
+        Rejection_case{
+            "zeroLambda", 0, {{"-d", "a"}, {"-r", "b"}, {"-lambda", "0"}}, -1, "-lambda"},
         // The checks run in order: the data file is tested before -maxiter.
-        Rejection_case{"firstFailedCheckReported", 0, {{"-r", "b"}, {"-maxiter", "0"}}, -1,
-                       "-d"}),
+        Rejection_case{"firstFailedCheckReported", 0, {{"-r", "b"}, {"-maxiter", "0"}}, -1, "-d"}),
     [](const testing::TestParamInfo<Rejection_case>& info) { return info.param.name; });
 
 TEST(EntryPoint, AbiVersionIsOne) { EXPECT_EQ(varnel_abi_version(), 1); }
@@ -184,9 +188,77 @@ TEST(EntryPointProcess, TwoThreadsAtOnceGetOneJobAndOneRefusal) {
   EXPECT_EQ(lines_starting(r.err, "event 0").size(), 1u);
 }
 
+// --- concurrency and re-entry with a job that runs to its end -------------
+
+// A folder with the small forward job: survey.dat and model.m2d.
+void write_small_job(const varnel_test::Work_dir& dir) {
+  dir.write("survey.dat", varnel_test::small_dat_text());
+  dir.write("model.m2d", varnel_test::small_model_text(varnel_test::small_grid_x(),
+                                                       varnel_test::small_grid_z()));
+}
+
+const std::vector<std::string> kSmallForward = {"1",   "-d", "survey.dat", "-r",
+                                                "out", "-m", "model.m2d"};
+
+// The response of the small job run alone.
+std::string plain_response() {
+  varnel_test::Work_dir dir;
+  write_small_job(dir);
+  const auto r = varnel_test::run_child(VARNEL_HOST_FILE, kSmallForward, dir.path.string());
+  EXPECT_EQ(lines_starting(r.err, "result "), std::vector<std::string>{"result 0 0"}) << r.err;
+  return dir.read("out_1.dat");
+}
+
+TEST(EntryPointProcess, TwoThreadsAtOnceRunOneCompleteJob) {
+  varnel_test::Work_dir dir;
+  write_small_job(dir);
+  std::vector<std::string> args = {"race"};
+  args.insert(args.end(), kSmallForward.begin(), kSmallForward.end());
+  const auto r = varnel_test::run_child(VARNEL_HOST_FILE, args, dir.path.string());
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  auto results = lines_starting(r.err, "result ");
+  std::sort(results.begin(), results.end());
+  EXPECT_EQ(results, (std::vector<std::string>{"result 0 0", "result 4 -1"})) << r.err;
+  // One job: one start and one end event, one response as a job alone writes it.
+  EXPECT_EQ(lines_starting(r.err, "event 0 ").size(), 1u) << r.err;
+  EXPECT_EQ(lines_starting(r.err, "event 3 ").size(), 1u) << r.err;
+  EXPECT_EQ(dir.read("out_1.dat"), plain_response());
+}
+
+// A callback that calls varnel_run again is refused at every event, and the
+// job it interrupts goes on to the same end as without it.
+TEST(EntryPointProcess, CallbackCallingAgainIsRefusedAndTheJobGoesOn) {
+  varnel_test::Work_dir dir;
+  write_small_job(dir);
+  std::vector<std::string> args = {"reenter"};
+  args.insert(args.end(), kSmallForward.begin(), kSmallForward.end());
+  const auto r = varnel_test::run_child(VARNEL_HOST_FILE, args, dir.path.string());
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(lines_starting(r.err, "result "), std::vector<std::string>{"result 0 0"}) << r.err;
+  const auto events = lines_starting(r.err, "event ");
+  ASSERT_EQ(events.size(), 2u) << r.err;
+  EXPECT_EQ(events[0], "event 0 -1 0.000000");
+  EXPECT_EQ(events[1].rfind("event 3 0 ", 0), 0u);
+  EXPECT_EQ(lines_starting(r.err, "inner "), std::vector<std::string>(events.size(), "inner 4 -1"))
+      << r.err;
+  EXPECT_EQ(dir.read("out_1.dat"), plain_response());
+}
+
+// The refused inner call leaves the message of the failing outer job alone.
+TEST(EntryPointProcess, RefusedInnerCallKeepsTheMessageOfTheJob) {
+  const auto r = host({"reenter", "0", "-d", "no_such.dat", "-r", "out"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(lines_starting(r.err, "inner "), std::vector<std::string>{"inner 4 -1"}) << r.err;
+  EXPECT_EQ(lines_starting(r.err, "result "), std::vector<std::string>{"result 5 -1"});
+  const auto error = lines_starting(r.err, "error ");
+  ASSERT_EQ(error.size(), 1u) << r.err;
+  EXPECT_NE(error[0].find("no_such.dat"), std::string::npos) << error[0];
+}
+
 // The library exports exactly the three functions of the public header.
 TEST(SharedLibrary, ExportsExactlyThePublicFunctions) {
-  const auto r = varnel_test::run_child("/usr/bin/nm", {"-D", "--defined-only", VARNEL_LIBRARY_FILE});
+  const auto r =
+      varnel_test::run_child("/usr/bin/nm", {"-D", "--defined-only", VARNEL_LIBRARY_FILE});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::vector<std::string> names;
   std::istringstream in(r.out);

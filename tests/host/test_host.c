@@ -7,6 +7,10 @@
  *   REQUEST = MODE [KEY VALUE]...      MODE is an integer; a trailing 'n'
  *                                      (e.g. "0n") passes a null callback
  *   varnel_test_host race MODE [KEY VALUE]...   two threads call at once
+ *   varnel_test_host reenter MODE [KEY VALUE]...
+ *                                      the progress callback calls varnel_run
+ *                                      again with the same request and writes
+ *                                      "inner STATUS FINAL_ITERATION"
  *
  * Each request is run in order; after each, one line
  *   "result STATUS FINAL_ITERATION"
@@ -51,6 +55,18 @@ static int32_t run(const struct request* r, int32_t* final_iteration) {
                     final_iteration);
 }
 
+static const struct request* reentered = NULL;
+
+static void on_progress_reenter(int32_t stage, int32_t iteration, double rms) {
+  int32_t final_iteration = 12345;
+  int32_t status;
+  on_progress(stage, iteration, rms);
+  status = varnel_run(reentered->mode, reentered->nfields, reentered->block, on_progress_reenter,
+                      &final_iteration);
+  fprintf(stderr, "inner %d %d\n", status, final_iteration);
+  fflush(stderr);
+}
+
 struct race_slot {
   const struct request* r;
   int32_t status;
@@ -77,6 +93,20 @@ int main(int argc, char** argv) {
     pthread_join(tb, NULL);
     fprintf(stderr, "result %d %d\nresult %d %d\n", a.status, a.final_iteration, b.status,
             b.final_iteration);
+    free(r.block);
+    return 0;
+  }
+  if (argc > 2 && strcmp(argv[1], "reenter") == 0) {
+    struct request r;
+    int32_t final_iteration = 12345;
+    int32_t status;
+    build(&r, argc - 2, argv + 2);
+    reentered = &r;
+    status = varnel_run(r.mode, r.nfields, r.block, on_progress_reenter, &final_iteration);
+    fprintf(stderr, "result %d %d\n", status, final_iteration);
+    if (status == VARNEL_REJECTED || status == VARNEL_JOB_FAILED)
+      fprintf(stderr, "error %s\n", varnel_last_error());
+    free(r.block);
     return 0;
   }
   while (start < argc) {

@@ -207,13 +207,16 @@ void read_dcr2d_ceg_datafile(Ceg_file_rawdata_dcr2d& d) {
     if (strlowcase(rtrim(line)) == "list") break;
   }
 
+  // Rows and their lines are collected as read, so a count in the header that
+  // the file does not back up ends at the end of the file, not in a large
+  // allocation.
   values.clear();
-  d.row_line.assign(static_cast<std::size_t>(d.nodata), 0);
+  d.row_line.clear();
   for (int32_t i = 1; i <= d.nodata; ++i) {
     read_record(r, static_cast<std::size_t>(d.ncomp), values,
                 "data row " + std::to_string(i) + " of " + std::to_string(d.nodata) + ": " +
                     std::to_string(d.ncomp) + " values in the order of the data pattern");
-    d.row_line[static_cast<std::size_t>(i - 1)] = r.line();
+    d.row_line.push_back(r.line());
   }
   d.rawdata = to_matrix(values, d.nodata, d.ncomp);
 

@@ -34,6 +34,7 @@
 #include "core/model/prior_model_dcr2d.hpp"
 #include "core/numerics/string_utility.hpp"
 #include "core/numerics/text_io.hpp"
+#include "core/run/memory_check.hpp"
 #include "core/sensitivity/jkmask_dcr2d.hpp"
 #include "core/sensitivity/sen_lapack_dcr2d.hpp"
 #include "drivers.hpp"
@@ -650,6 +651,8 @@ void solve_inv(arg_reader::Arg_info& info, int32_t& status, int32_t& final_itera
     return;
   }
   set_up_cells(run);
+  // The dense matrices of an iteration must fit before anything large is made.
+  memory_check::check_inversion_memory(run.nodata(), run.m.get_ncell());
   run.r = run.d;
   run.r.model = &run.m;
   set_up_arrays(run);

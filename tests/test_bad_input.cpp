@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "forward_fixture.hpp"
 #include "job_files.hpp"
 #include "small_job.hpp"
 #include "subprocess.hpp"
@@ -369,5 +370,40 @@ INSTANTIATE_TEST_SUITE_P(
         // A malformed option value rejects the request before any work.
         Bad_input_case{"MalformedOption", "0", inv({"-diffusion", "four"}), {1}, {"-diffusion"}}),
     [](const testing::TestParamInfo<Bad_input_case>& info) { return info.param.name; });
+
+}  // namespace
+
+namespace {
+
+// An inversion whose dense matrices cannot fit ends at once with their sizes,
+// before the first forward computation, instead of being killed half-way: a
+// 96-electrode survey (3680 data, about 1.7 GiB of dense matrices) in a host
+// whose data segment is limited to 512 MiB.
+TEST(BadInputMemory, AnInversionTooLargeForMemoryEndsAtOnce) {
+  using namespace varnel::forward_fixture;
+  Work_dir dir;
+  const std::vector<Position> e = line_of_electrodes(96, 1.0);
+  std::vector<Datum> data = dipole_dipole(e, {1, 2, 3, 4}, 8);
+  const std::vector<Datum> w = wenner_alpha(e, 16);
+  data.insert(data.end(), w.begin(), w.end());
+  dir.write("large.dat", dat_text(data, 0, 1.0, 0, 100.0));
+  const auto before = snapshot(dir);
+
+  const std::string script = "ulimit -d 524288 && exec /usr/bin/timeout -s KILL 120 \"$@\"";
+  const auto r = varnel_test::run_child(
+      "/bin/sh", {"-c", script, "sh", VARNEL_HOST_FILE, "0", "-d", "large.dat", "-r", "out"},
+      dir.path.string());
+  ASSERT_EQ(r.signal, 0);
+  ASSERT_EQ(r.exit_code, 0) << r.err << r.out;
+  const auto results = lines_starting(r.err, "result ");
+  ASSERT_EQ(results.size(), 1u) << r.err;
+  EXPECT_TRUE(results[0] == "result 1 -1" || results[0] == "result 5 -1") << results[0];
+  const auto error = lines_starting(r.err, "error ");
+  ASSERT_EQ(error.size(), 1u) << r.err;
+  for (const char* part : {"3680 data", "needs about", "GiB", "3680 x 3680"})
+    EXPECT_NE(error[0].find(part), std::string::npos) << part << " not in\n" << error[0];
+  EXPECT_EQ(lines_starting(r.err, "event 3 ").size(), 0u) << "no iteration may start";
+  EXPECT_EQ(snapshot(dir), before);
+}
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "core/error.hpp"
 #include "core/forward/fwd_dcr2d.hpp"
+#include "core/inversion/blas_single_thread.hpp"
 #include "core/inversion/occam.hpp"
 #include "core/model/modelio_dcr2d.hpp"
 #include "drivers.hpp"
@@ -54,6 +55,9 @@ void solve_fwd(arg_reader::Arg_info& info, int32_t& status, int32_t& final_itera
   if (info.ncore == 0) info.ncore = std::min(omp_get_num_procs(), 12);
   omp_set_dynamic(0);
   omp_set_num_threads(info.ncore);
+  // The wavenumbers are solved on the job's threads, each band solve on one
+  // BLAS thread.
+  const Blas_single_thread blas_guard;
 
   dataio_dcr2d::Main_data_dcr2d d;
   dataio_dcr2d::read_dcr2d_datafile(d, info.data_file, job.dataio, job.txrx);

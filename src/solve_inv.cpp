@@ -18,6 +18,7 @@
 #include "core/forward/fwd_dcr2d.hpp"
 #include "core/inversion/ascii_dcr2d_error_file.hpp"
 #include "core/inversion/ascii_prelambda.hpp"
+#include "core/inversion/blas_single_thread.hpp"
 #include "core/inversion/cal_model_update_lapack_dcr2d.hpp"
 #include "core/inversion/cmjkt_dcr2d.hpp"
 #include "core/inversion/cmjkt_lapack_dcr2d.hpp"
@@ -89,7 +90,11 @@ struct Run {
   double espacing_backup = 0.0;
   std::vector<double> rho0, logd0, logr0;
   std::vector<double> bmodel, bresp;
+  Dmatrix bpotential;  // the potentials of the best trial
   double blambda = kNaN, brms = kNaN, bmodelnorm = kNaN;
+  // The forward module holds the potentials of m and r.val its response, so
+  // that neither the next iteration nor its Jacobian has to compute them.
+  bool forward_current = false;
   Clock::time_point start;
 
   // Loop state.
@@ -99,6 +104,8 @@ struct Run {
   double refrms = 999.0;
   double jktime = 0.0, cmjktime = 0.0, mutime = 0.0;
   int32_t nmu = 0;
+  // Scratch of the model updates, reused by every trial.
+  cal_model_update_lapack_dcr2d::Update_workspace update_ws;
 
   bool difference() const { return info.time_lapse == 2; }
   int32_t nodata() const { return d.nodata; }
@@ -352,8 +359,10 @@ void compute_sensitivity(Run& run, int32_t iter) {
   log("!-> Computing Full Sensitivity: ");
   const bool jk_approx = trim(run.info.jk_method) != "FULL" && iter != 1;
   const auto t0 = Clock::now();
-  sen_lapack_dcr2d::compute_sensitivity_lapack_dcr2d(run.r, jk_approx, job.sen, run.env);
+  sen_lapack_dcr2d::compute_sensitivity_lapack_dcr2d(run.r, jk_approx, job.sen, run.env,
+                                                     run.forward_current);
   run.jktime += elapsed(t0, Clock::now());
+  if (!jk_approx) run.forward_current = true;
   if (trim(run.info.jk_method) != "FULL") {
     job.sen.logr_i.assign(run.r.val.size(), 0.0);
     for (std::size_t k = 0; k < run.r.val.size(); ++k) job.sen.logr_i[k] = std::log(run.r.val[k]);
@@ -394,8 +403,8 @@ Trial evaluate_trial(Run& run, int32_t ll, std::vector<double>& con) {
   Job& job = run.job;
   Dmatrix& lr = run.o.lambdarms;
   const auto t0 = Clock::now();
-  cal_model_update_lapack_dcr2d::cal_doccam_svd_dcr2d(run.o, job.jkcmjkt.gramman, job.cmjkt.cmjkt,
-                                                      con, lr(ll, 1), run.nodata());
+  cal_model_update_lapack_dcr2d::cal_doccam_svd_reusing_dcr2d(
+      run.update_ws, run.o, job.jkcmjkt.gramman, job.cmjkt.cmjkt, con, lr(ll, 1), run.nodata());
   run.mutime += elapsed(t0, Clock::now());
   ++run.nmu;
   double sum = 0.0;
@@ -408,6 +417,7 @@ Trial evaluate_trial(Run& run, int32_t ll, std::vector<double>& con) {
   }
   run.m.set_con_inv(con);
   fwd_dcr2d::dcr2dfwd_lapack(run.r, run.env);
+  run.forward_current = false;  // m goes back to the best trial after the search
   lr(ll, 2) = current_rms(run);
   std::vector<double> rho;
   run.m.get_res_inv(rho);
@@ -430,6 +440,9 @@ void consider_best(Run& run, int32_t ll, bool& has_best) {
   has_best = true;
   run.bmodel = cell_conductivities(run.m);
   run.bresp = run.r.val;
+  // Kept for the next iteration, which starts from this model; the next
+  // forward computation refills the other buffer.
+  std::swap(run.bpotential, run.job.fwd.potential_dcr2d);
   run.blambda = lr(ll, 1);
   run.brms = lr(ll, 2);
   run.bmodelnorm = lr(ll, 3);
@@ -486,6 +499,10 @@ void accept_best(Run& run, int32_t iter) {
   run.m.set_con_inv(run.bmodel);
   run.m.rms = run.brms;
   run.r.val = run.bresp;
+  // The model is the best trial again, with the same conductivities, so
+  // its potentials and response are the ones computed for that trial.
+  std::swap(run.bpotential, run.job.fwd.potential_dcr2d);
+  run.forward_current = true;
   if (iter == 1)
     jkmask_dcr2d::cal_jk_mask(run.job.sen.jkt, mask_file_name(run.info.response_file), run.m);
   write_iteration_files(run, iter);
@@ -590,7 +607,10 @@ enum class Step { next, report, status3 };
 
 Step iterate(Run& run, int32_t iter) {
   run.o.iter = iter;
-  if (iter != 1) fwd_dcr2d::dcr2dfwd_lapack(run.r, run.env);
+  if (iter != 1 && !run.forward_current) {
+    fwd_dcr2d::dcr2dfwd_lapack(run.r, run.env);
+    run.forward_current = true;
+  }
   const double rms = current_rms(run);
   run.o.iterrms(iter, 2) = rms;
   if (iter == 1) {
@@ -644,6 +664,11 @@ void solve_inv(arg_reader::Arg_info& info, int32_t& status, int32_t& final_itera
   read_prescribed_multipliers(run);
   run.start = Clock::now();
   set_threads(info);
+  // The job's parallelism is OpenMP's: every BLAS call runs on one thread,
+  // inside loops that share blocks of work among the job's threads. Idle
+  // BLAS threads would spin against those loops, and the library's threaded
+  // factorisations round differently with each thread count.
+  const Blas_single_thread blas_guard;
   choose_mode(run);
   read_data(run);
   if (!set_up_models(run)) {
@@ -660,6 +685,7 @@ void solve_inv(arg_reader::Arg_info& info, int32_t& status, int32_t& final_itera
   model_inv_parameters_lapack_dcr2d::cal_diffusion_coefficient_dcr2d(job.diffusion, run.m0,
                                                                      run.d.espacing, 0);
   fwd_dcr2d::dcr2dfwd_lapack(run.r, run.env);
+  run.forward_current = true;
   set_up_errors(run);
 
   if (run.difference()) {

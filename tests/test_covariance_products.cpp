@@ -307,7 +307,9 @@ TEST(CovarianceProducts, ConstantSensitivityStaysAwayFromFixedElements) {
   Model_fixture plain;
   make_plain(plain);
   const Dmatrix p = smoothed_constant(plain);
-  for (int i = 1; i <= p.rows(); ++i) EXPECT_NEAR(p(i, 1), 1.0, 1e-12) << "cell " << i;
+  // A pass that applies an operator twice applies its square once: a few
+  // units of rounding per pass, over the eleven passes.
+  for (int i = 1; i <= p.rows(); ++i) EXPECT_NEAR(p(i, 1), 1.0, 1e-11) << "cell " << i;
 
   Model_fixture fixed;
   make_grid(fixed, 5, 4);

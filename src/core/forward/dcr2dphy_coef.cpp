@@ -165,26 +165,23 @@ double wavenumber_for_diagonal(const Dcr2dphy_state& s, int32_t rows, int32_t ki
   return s.k[static_cast<std::size_t>(kindex - 1)];
 }
 
-// c_matrix(:, 3) = a_parameter k^2 + cp for every row.
-void fill_diagonal(Dcr2dphy_state& s, double k) {
-  const int32_t rows = s.c_matrix.rows();
-  for (int32_t n = 1; n <= rows; ++n) s.c_matrix(n, 3) = 0.0;
-  for (int32_t n = 1; n <= rows; ++n) {
-    const auto i = static_cast<std::size_t>(n - 1);
-    s.c_matrix(n, 3) = s.a_parameter[i] * k * k + s.cp[i];
-  }
+// diag = a_parameter k^2 + cp for every row.
+void fill_diagonal(const Dcr2dphy_state& s, double k, std::span<double> diag) {
+  for (std::size_t i = 0; i < diag.size(); ++i) diag[i] = s.a_parameter[i] * k * k + s.cp[i];
 }
 
-// The boundary terms shared by both variants; row n, wavenumber column kk.
+// The boundary terms shared by both variants, added to the diagonal diag;
+// row n, wavenumber column kk.
 struct Boundary_terms {
-  Dcr2dphy_state& s;
+  const Dcr2dphy_state& s;
   int32_t kk;
+  std::span<double> diag;
 
   double c(int32_t n, int j) const { return s.c_all(n, j); }
   double a(int32_t n) const { return s.alpha(n, kk); }
   double cos_x(int32_t n) const { return std::cos(s.zatax[static_cast<std::size_t>(n - 1)]); }
   double cos_z(int32_t n) const { return std::cos(s.zataz[static_cast<std::size_t>(n - 1)]); }
-  void add(int32_t n, double term) const { s.c_matrix(n, 3) += term; }
+  void add(int32_t n, double term) const { diag[static_cast<std::size_t>(n - 1)] += term; }
 
   void top_left(int32_t n) const { add(n, c(n, 5) * a(n) * 0.5); }
   void top_right(int32_t n) const { add(n, c(n, 4) * a(n) * 0.5); }
@@ -198,6 +195,11 @@ struct Boundary_terms {
   void left(int32_t n) const { add(n, (c(n, 5) + c(n, 8)) * a(n) * cos_x(n) * 0.5); }
   void right(int32_t n) const { add(n, (c(n, 4) + c(n, 1)) * a(n) * cos_x(n) * 0.5); }
 };
+
+// Column 3 of c_matrix as a span.
+std::span<double> diagonal_column(Dcr2dphy_state& s) {
+  return {&s.c_matrix(1, 3), static_cast<std::size_t>(s.c_matrix.rows())};
+}
 
 // The unknowns of the earth variants: the unknown of grid node (iz, ix), 0 for
 // a node in the air or a position outside the grid.
@@ -350,12 +352,18 @@ void fd_coefficient_cal(Dcr2dphy_state& s) {
 }
 
 void fd_cp_coefficient_cal(Dcr2dphy_state& s, int32_t kindex) {
+  fd_diagonal_cal(s, kindex, diagonal_column(s));
+}
+
+void fd_diagonal_cal(const Dcr2dphy_state& s, int32_t kindex, std::span<double> diag) {
   const double k = wavenumber_for_diagonal(s, s.numnp, kindex, "fd_cp_coefficient_cal");
+  if (diag.size() != static_cast<std::size_t>(s.numnp))
+    fail("fd_cp_coefficient_cal: the diagonal does not have one entry per node");
   const Grid_view g(flat_grid_of(s));
   const int32_t noxs = s.noxs, nozs = s.nozs;
-  fill_diagonal(s, k);
+  fill_diagonal(s, k, diag);
 
-  const Boundary_terms b{s, kindex};
+  const Boundary_terms b{s, kindex, diag};
   b.top_left(g.n2d(1, 1));
   b.top_right(g.n2d(1, noxs));
   for (int32_t ix = 2; ix <= noxs - 1; ++ix) b.bottom(g.n2d(nozs, ix));
@@ -517,15 +525,22 @@ void fd_coefficient_earth_cal(Dcr2dphy_state& s, const Earth_node& node) {
 
 void fd_cp_coefficient_earth_cal(Dcr2dphy_state& s, int32_t kindex, const Earth_node& node,
                                  const std::vector<int32_t>& aerow) {
+  fd_diagonal_earth_cal(s, kindex, node, aerow, diagonal_column(s));
+}
+
+void fd_diagonal_earth_cal(const Dcr2dphy_state& s, int32_t kindex, const Earth_node& node,
+                           const std::vector<int32_t>& aerow, std::span<double> diag) {
   const double k = wavenumber_for_diagonal(s, node.numnp, kindex, "fd_cp_coefficient_earth_cal");
+  if (diag.size() != static_cast<std::size_t>(node.numnp))
+    fail("fd_cp_coefficient_earth_cal: the diagonal does not have one entry per unknown");
   const Gr2d_dcr_new& grid = grid_of(s);
   const Grid_view g(grid);
   check_earth(grid, node, &aerow, "fd_cp_coefficient_earth_cal");
   const int32_t noxs = s.noxs, nozs = s.nozs;
   const Earth_view e{g, node, noxs, nozs};
-  fill_diagonal(s, k);
+  fill_diagonal(s, k, diag);
 
-  const Boundary_terms b{s, kindex};
+  const Boundary_terms b{s, kindex, diag};
   auto apply = [&](int32_t iz, int32_t ix, void (Boundary_terms::*term)(int32_t) const) {
     if (const int32_t u = e.u(iz, ix); u != 0) (b.*term)(u);
   };

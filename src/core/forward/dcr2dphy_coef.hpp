@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "core/model/dcr2dphy_model.hpp"
@@ -33,6 +34,9 @@ void fd_call_cal(Dcr2dphy_state& s);
 void fd_coefficient_cal(Dcr2dphy_state& s);
 // Refills c_matrix column 3 for wavenumber k(kindex), kindex 1-based.
 void fd_cp_coefficient_cal(Dcr2dphy_state& s, int32_t kindex);
+// The same diagonal into diag (numnp entries), the state left as it is, so
+// that the systems of several wavenumbers can be built at the same time.
+void fd_diagonal_cal(const Dcr2dphy_state& s, int32_t kindex, std::span<double> diag);
 
 // Uneven ground: one equation per earth unknown (node.map of a grid node).
 void fd_index_earth_cal(Dcr2dphy_state& s, const Earth_node& node,
@@ -51,6 +55,9 @@ void fd_call_earth_cal(Dcr2dphy_state& s, const Earth_node& node,
 void fd_coefficient_earth_cal(Dcr2dphy_state& s, const Earth_node& node);
 void fd_cp_coefficient_earth_cal(Dcr2dphy_state& s, int32_t kindex, const Earth_node& node,
                                  const std::vector<int32_t>& aerow);
+// Its diagonal into diag (node.numnp entries), the state left as it is.
+void fd_diagonal_earth_cal(const Dcr2dphy_state& s, int32_t kindex, const Earth_node& node,
+                           const std::vector<int32_t>& aerow, std::span<double> diag);
 
 // Releases the conductivity-dependent arrays (c_all, c_matrix, cl, cr, ct,
 // cb, cp, a_parameter) so that they are rebuilt for the next model.

@@ -1,12 +1,17 @@
 #include "core/forward/dcr2dphy_lapack.hpp"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <exception>
 #include <iostream>
 #include <string>
 
 #include "core/error.hpp"
 #include "core/forward/dcr2dphy_coef.hpp"
+#include "core/inversion/blas_single_thread.hpp"
 #include "core/numerics/bessel.hpp"
 #include "core/numerics/lapack.hpp"
 #include "core/numerics/string_utility.hpp"
@@ -22,6 +27,11 @@ using Local3 = std::array<std::array<double, 3>, 3>;
 
 // Above this argument K1/K0 is 1 to working precision.
 constexpr double bessel_limit = 50.0;
+
+// Wavenumbers are solved concurrently when the factorisation and solution of
+// one take at least this many floating-point operations (about a
+// millisecond).
+constexpr double parallel_flops = 4.0e6;
 
 // A(i, j) of a band matrix held in LAPACK band storage.
 inline double& band(Dmatrix& c, int32_t kl, int32_t ku, int32_t i, int32_t j) {
@@ -81,26 +91,24 @@ void release_if_present(Dcr2dphy_state& s) {
   if (!s.c_all.empty()) dcr2dphy::release_conductivity_arrays(s);
 }
 
-// The wavenumber loop: assemble(ab, kindex) fills the band matrix of
-// wavenumber kindex, which is factorised and solved for the block of columns
-// of that wavenumber.
-template <class Assemble>
+// The wavenumber loop: assemble(ab, scratch, kindex) fills the band matrix
+// of wavenumber kindex, which is factorised and solved for the block of
+// columns of that wavenumber. The statuses are shown and a failed
+// factorisation ends the job in wavenumber order, as a loop would have met
+// them.
 void solve_all_wavenumbers(Dmatrix& b, int32_t n, const Dcr2dphy_state& s, int32_t output_level,
-                           Assemble&& assemble) {
-  const int32_t kl = s.nozs + 1;
-  const int32_t ku = s.nozs + 1;
-  const int32_t ldab = 3 * s.nozs + 4;
+                           const Band_assembly& assemble) {
   if (s.kmax <= 0) return;
   if (b.rows() != n)
     fail("internal error: the right-hand sides have " + std::to_string(b.rows()) +
          " rows for a system of " + std::to_string(n) + " unknowns");
-  const int32_t nrhs = b.cols() / s.kmax;
-  std::vector<int> ipiv(static_cast<std::size_t>(n), 0);
-  Dmatrix ab;
+  Band_solve_status status;
+  solve_band_systems_dcr2d(b, n, s.nozs, s.kmax, 'N', assemble, status);
+  const int32_t kl = s.nozs + 1, ku = s.nozs + 1, ldab = 3 * s.nozs + 4;
   for (int32_t kindex = 1; kindex <= s.kmax; ++kindex) {
-    assemble(ab, kl, ku, ldab, kindex);
-    int info = 0;
-    dgbtrf_(&n, &n, &kl, &ku, ab.data(), &ldab, ipiv.data(), &info);
+    const auto q = static_cast<std::size_t>(kindex - 1);
+    if (status.error[q]) std::rethrow_exception(status.error[q]);
+    const int info = status.factor_info[q];
     if (output_level == 3) std::cout << text_io::free_format({"Factorize: ", info}) << '\n';
     if (info != 0) {
       std::cout << text_io::free_format({"Factorization Error"}) << '\n';
@@ -108,13 +116,55 @@ void solve_all_wavenumbers(Dmatrix& b, int32_t n, const Dcr2dphy_state& s, int32
       fail("Factorization Error: the forward system is singular (dgbtrf INFO = " +
            std::to_string(info) + ")");
     }
-    // The columns of one wavenumber are contiguous in column-major storage.
-    double* block = b.data() + static_cast<std::size_t>(kindex - 1) * nrhs * n;
-    const char trans = 'N';
-    int solve_info = 0;
-    dgbtrs_(&trans, &n, &kl, &ku, &nrhs, ab.data(), &ldab, ipiv.data(), block, &n, &solve_info, 1);
-    if (output_level == 3) std::cout << text_io::free_format({"Solve: ", solve_info}) << '\n';
+    if (output_level == 3)
+      std::cout << text_io::free_format({"Solve: ", status.solve_info[q]}) << '\n';
   }
+}
+
+// A(i, i) = diag(i) and the four neighbour couplings of c_matrix, over all
+// grid nodes.
+void fill_fd_band(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                  std::span<const double> diag, const Dcr2dphy_state& s) {
+  clear_band(c, ldab, n);
+  const Imatrix& n1d = node_map_1d(*s.grid);
+  const Dmatrix& cm = s.c_matrix;
+  const int32_t nozs = s.nozs, noxs = s.noxs;
+  for (int32_t i = 1; i <= n; ++i) {
+    const int32_t ix = n1d(i, 1), iz = n1d(i, 2);
+    band(c, kl, ku, i, i) = diag[static_cast<std::size_t>(i - 1)];
+    if (iz > 1) band(c, kl, ku, i, i - 1) = cm(i, 2);
+    if (iz < nozs) band(c, kl, ku, i, i + 1) = cm(i, 4);
+    if (ix > 1) band(c, kl, ku, i, i - nozs) = cm(i, 1);
+    if (ix < noxs) band(c, kl, ku, i, i + nozs) = cm(i, 5);
+  }
+}
+
+// The same over the earth unknowns; neighbours in the air are not unknowns
+// and their couplings are dropped.
+void fill_fd_earth_band(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                        std::span<const double> diag, const Earth_node& node,
+                        const Dcr2dphy_state& s) {
+  clear_band(c, ldab, n);
+  const Imatrix& n1d = node_map_1d(*s.grid);
+  const Dmatrix& cm = s.c_matrix;
+  const int32_t nozs = s.nozs, noxs = s.noxs;
+  for (int32_t i = 1; i <= n; ++i) {
+    const int32_t g = node.n[static_cast<std::size_t>(i - 1)];
+    const int32_t ix = n1d(g, 1), iz = n1d(g, 2);
+    band(c, kl, ku, i, i) = diag[static_cast<std::size_t>(i - 1)];
+    const auto couple = [&](int32_t h, int col) {
+      const int32_t j = node.map[static_cast<std::size_t>(h - 1)];
+      if (j != 0) band(c, kl, ku, i, j) = cm(i, col);
+    };
+    if (iz > 1) couple(g - 1, 2);
+    if (iz < nozs) couple(g + 1, 4);
+    if (ix > 1) couple(g - nozs, 1);
+    if (ix < noxs) couple(g + nozs, 5);
+  }
+}
+
+std::span<const double> diagonal_column(const Dcr2dphy_state& s) {
+  return {&s.c_matrix(1, 3), static_cast<std::size_t>(s.c_matrix.rows())};
 }
 
 // Corner coordinates of a triangle given by grid node numbers.
@@ -226,10 +276,13 @@ void compute_potential_fd_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
                                 int32_t output_level) {
   set_common_state(s, model, wavenumber);
   release_if_present(s);
-  solve_all_wavenumbers(b, s.numnp, s, output_level,
-                        [&](Dmatrix& ab, int32_t kl, int32_t ku, int32_t ldab, int32_t kindex) {
-                          fd_create_c_matrix_dgbtrf(ab, kl, ku, ldab, s.numnp, kindex, s);
-                        });
+  fd_prepare_dgbtrf(s);
+  const int32_t n = s.numnp;
+  solve_all_wavenumbers(b, n, s, output_level, [&](Dmatrix& ab, Band_scratch& w, int32_t kindex) {
+    fd_band_matrix_dgbtrf(ab, s.nozs + 1, s.nozs + 1, 3 * s.nozs + 4, n, kindex, s, w.diag);
+  });
+  // The coefficients are left as a loop over the wavenumbers leaves them.
+  if (s.kmax > 0) dcr2dphy::fd_cp_coefficient_cal(s, s.kmax);
 }
 
 void compute_potential_fe_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
@@ -238,19 +291,17 @@ void compute_potential_fe_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
   set_common_state(s, model, wavenumber);
   const int32_t n = s.numnp;
   const int32_t kl = s.nozs + 1, ku = s.nozs + 1, ldab = 3 * s.nozs + 4;
-  Dmatrix afe, cfe, bfe;
+  Dmatrix afe, cfe;
   compute_afe_dgbtrf(afe, kl, ku, ldab, n, model);
   compute_cfe_dgbtrf(cfe, kl, ku, ldab, n, model);
-  solve_all_wavenumbers(b, n, s, output_level,
-                        [&](Dmatrix& ab, int32_t, int32_t, int32_t, int32_t kindex) {
-                          const double k = s.k[static_cast<std::size_t>(kindex - 1)];
-                          compute_bfe_dgbtrf(bfe, kl, ku, ldab, n, model, k);
-                          clear_band(ab, ldab, n);
-                          double* pa = ab.data();
-                          const double *ps = afe.data(), *pb = bfe.data(), *pc = cfe.data();
-                          for (std::size_t q = 0; q < ab.size(); ++q)
-                            pa[q] = ps[q] + pb[q] + pc[q] * k * k;
-                        });
+  solve_all_wavenumbers(b, n, s, output_level, [&](Dmatrix& ab, Band_scratch& w, int32_t kindex) {
+    const double k = s.k[static_cast<std::size_t>(kindex - 1)];
+    compute_bfe_dgbtrf(w.bfe, kl, ku, ldab, n, model, k);
+    clear_band(ab, ldab, n);
+    double* pa = ab.data();
+    const double *ps = afe.data(), *pb = w.bfe.data(), *pc = cfe.data();
+    for (std::size_t q = 0; q < ab.size(); ++q) pa[q] = ps[q] + pb[q] + pc[q] * k * k;
+  });
 }
 
 void compute_potential_hy_earth_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
@@ -258,27 +309,76 @@ void compute_potential_hy_earth_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
                                       int32_t output_level) {
   set_common_state(s, model, wavenumber);
   release_if_present(s);
-  Earth_node node;
-  model.get_earth_node(node);
-  std::vector<int32_t> aerow;
-  model.get_air_earth_row(aerow);
-  if (node.numnp == 0)
+  if (model.node.numnp == 0)
     fail("internal error: the hybrid solver needs the earth nodes of a model with topography");
+  const dcr2dphy::Earth_node& node = model.node;
   const int32_t n = node.numnp;
   const int32_t kl = s.nozs + 1, ku = s.nozs + 1, ldab = 3 * s.nozs + 4;
-  Dmatrix afe, cfe, bfe;
+  fd_prepare_earth_dgbtrf(s, node, model.aerow);
+  Dmatrix afe, cfe;
   compute_afe_earth_dgbtrf(afe, kl, ku, ldab, n, model);
   compute_cfe_earth_dgbtrf(cfe, kl, ku, ldab, n, model);
-  solve_all_wavenumbers(
-      b, n, s, output_level, [&](Dmatrix& ab, int32_t, int32_t, int32_t, int32_t kindex) {
-        const double k = s.k[static_cast<std::size_t>(kindex - 1)];
-        clear_band(bfe, ldab, n);
-        double* pb = bfe.data();
-        const double *ps = afe.data(), *pc = cfe.data();
-        for (std::size_t q = 0; q < bfe.size(); ++q) pb[q] = ps[q] + k * k * pc[q];
-        fd_create_c_matrix_earth_dgbtrf(ab, kl, ku, ldab, n, kindex, node, aerow, s);
-        hy_replace_fe_equations_dgbtrf(ab, bfe, kl, ku, n, model, node);
-      });
+  solve_all_wavenumbers(b, n, s, output_level, [&](Dmatrix& ab, Band_scratch& w, int32_t kindex) {
+    hy_band_matrix_dgbtrf(ab, w, kl, ku, ldab, n, kindex, model, afe, cfe, s);
+  });
+  if (s.kmax > 0) dcr2dphy::fd_cp_coefficient_earth_cal(s, s.kmax, node, model.aerow);
+}
+
+void hy_band_matrix_dgbtrf(Dmatrix& ab, Band_scratch& w, int32_t kl, int32_t ku, int32_t ldab,
+                           int32_t n, int32_t kindex, const Model_fwd_dcr2d& model,
+                           const Dmatrix& afe, const Dmatrix& cfe, const Dcr2dphy_state& s) {
+  const double k = s.k[static_cast<std::size_t>(kindex - 1)];
+  clear_band(w.bfe, ldab, n);
+  double* pb = w.bfe.data();
+  const double *ps = afe.data(), *pc = cfe.data();
+  for (std::size_t q = 0; q < w.bfe.size(); ++q) pb[q] = ps[q] + k * k * pc[q];
+  fd_band_matrix_earth_dgbtrf(ab, kl, ku, ldab, n, kindex, model.node, model.aerow, s, w.diag);
+  hy_replace_fe_equations_dgbtrf(ab, w.bfe, kl, ku, n, model, model.node);
+}
+
+void solve_band_systems_dcr2d(Dmatrix& b, int32_t n, int32_t nozs, int32_t kmax, char trans,
+                              const Band_assembly& assemble, Band_solve_status& status) {
+  const int kl = nozs + 1, ku = nozs + 1, ldab = 3 * nozs + 4;
+  const auto count = static_cast<std::size_t>(kmax);
+  status.factor_info.assign(count, 0);
+  status.solve_info.assign(count, 0);
+  status.error.assign(count, nullptr);
+  if (kmax <= 0 || n <= 0) return;
+  const int nrhs = b.cols() / kmax;
+  // Each wavenumber has its own matrix and columns; the BLAS library's
+  // threads would only compete with the loop. A small system is solved
+  // faster than the threads are woken.
+  const Blas_single_thread blas_guard;
+  const double flops = 2.0 * n * kl * (kl + ku) + 2.0 * n * (2 * kl + ku) * nrhs;
+  const int threads =
+      flops < parallel_flops ? 1 : std::max(1, std::min(kmax, omp_get_max_threads()));
+#pragma omp parallel num_threads(threads)
+  {
+    Dmatrix ab;
+    Band_scratch scratch;
+    std::vector<int> ipiv(static_cast<std::size_t>(n), 0);
+#pragma omp for schedule(dynamic, 1)
+    for (int32_t kindex = 1; kindex <= kmax; ++kindex) {
+      const auto q = static_cast<std::size_t>(kindex - 1);
+      try {
+        assemble(ab, scratch, kindex);
+        int info = 0;
+        dgbtrf_(&n, &n, &kl, &ku, ab.data(), &ldab, ipiv.data(), &info);
+        status.factor_info[q] = info;
+        if (info == 0) {
+          // The columns of one wavenumber are contiguous in column-major
+          // storage.
+          double* block = b.data() + q * static_cast<std::size_t>(nrhs) * n;
+          int solve_info = 0;
+          dgbtrs_(&trans, &n, &kl, &ku, &nrhs, ab.data(), &ldab, ipiv.data(), block, &n,
+                  &solve_info, 1);
+          status.solve_info[q] = solve_info;
+        }
+      } catch (...) {
+        status.error[q] = std::current_exception();
+      }
+    }
+  }
 }
 
 void hy_replace_fe_equations_dgbtrf(Dmatrix& ab, const Dmatrix& bfe, int32_t kl, int32_t ku,
@@ -297,57 +397,60 @@ void hy_replace_fe_equations_dgbtrf(Dmatrix& ab, const Dmatrix& bfe, int32_t kl,
   }
 }
 
-void fd_create_c_matrix_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
-                               int32_t kindex, Dcr2dphy_state& s) {
+void set_solver_model_dcr2d(Dcr2dphy_state& s, const Model_fwd_dcr2d& model,
+                            const std::vector<double>& wavenumber) {
+  set_common_state(s, model, wavenumber);
+  release_if_present(s);
+}
+
+void fd_prepare_dgbtrf(Dcr2dphy_state& s) {
   dcr2dphy::fd_index_cal(s);
   dcr2dphy::fd_dall_cal(s);
   dcr2dphy::fd_zata_cal(s);
   dcr2dphy::fd_alpha_cal(s);
   dcr2dphy::fd_call_cal(s);
   dcr2dphy::fd_coefficient_cal(s);
-  dcr2dphy::fd_cp_coefficient_cal(s, kindex);
-  clear_band(c, ldab, n);
-  const Imatrix& n1d = node_map_1d(*s.grid);
-  const Dmatrix& cm = s.c_matrix;
-  const int32_t nozs = s.nozs, noxs = s.noxs;
-  for (int32_t i = 1; i <= n; ++i) {
-    const int32_t ix = n1d(i, 1), iz = n1d(i, 2);
-    band(c, kl, ku, i, i) = cm(i, 3);
-    if (iz > 1) band(c, kl, ku, i, i - 1) = cm(i, 2);
-    if (iz < nozs) band(c, kl, ku, i, i + 1) = cm(i, 4);
-    if (ix > 1) band(c, kl, ku, i, i - nozs) = cm(i, 1);
-    if (ix < noxs) band(c, kl, ku, i, i + nozs) = cm(i, 5);
-  }
 }
 
-void fd_create_c_matrix_earth_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
-                                     int32_t kindex, const dcr2dphy::Earth_node& node,
-                                     const std::vector<int32_t>& aerow, Dcr2dphy_state& s) {
+void fd_prepare_earth_dgbtrf(Dcr2dphy_state& s, const dcr2dphy::Earth_node& node,
+                             const std::vector<int32_t>& aerow) {
   dcr2dphy::fd_index_earth_cal(s, node, aerow);
   dcr2dphy::fd_dall_earth_cal(s, node);
   dcr2dphy::fd_zata_earth_cal(s, node, aerow);
   dcr2dphy::fd_alpha_earth_cal(s, node, aerow);
   dcr2dphy::fd_call_earth_cal(s, node, aerow);
   dcr2dphy::fd_coefficient_earth_cal(s, node);
+}
+
+void fd_create_c_matrix_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                               int32_t kindex, Dcr2dphy_state& s) {
+  fd_prepare_dgbtrf(s);
+  dcr2dphy::fd_cp_coefficient_cal(s, kindex);
+  fill_fd_band(c, kl, ku, ldab, n, diagonal_column(s), s);
+}
+
+void fd_band_matrix_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                           int32_t kindex, const Dcr2dphy_state& s, std::vector<double>& diag) {
+  diag.resize(static_cast<std::size_t>(s.c_matrix.rows()));
+  dcr2dphy::fd_diagonal_cal(s, kindex, diag);
+  fill_fd_band(c, kl, ku, ldab, n, diag, s);
+}
+
+void fd_create_c_matrix_earth_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                                     int32_t kindex, const dcr2dphy::Earth_node& node,
+                                     const std::vector<int32_t>& aerow, Dcr2dphy_state& s) {
+  fd_prepare_earth_dgbtrf(s, node, aerow);
   dcr2dphy::fd_cp_coefficient_earth_cal(s, kindex, node, aerow);
-  clear_band(c, ldab, n);
-  const Imatrix& n1d = node_map_1d(*s.grid);
-  const Dmatrix& cm = s.c_matrix;
-  const int32_t nozs = s.nozs, noxs = s.noxs;
-  for (int32_t i = 1; i <= n; ++i) {
-    const int32_t g = node.n[static_cast<std::size_t>(i - 1)];
-    const int32_t ix = n1d(g, 1), iz = n1d(g, 2);
-    band(c, kl, ku, i, i) = cm(i, 3);
-    // Neighbours in the air are not unknowns; their couplings are dropped.
-    const auto couple = [&](int32_t h, int col) {
-      const int32_t j = unknown_of(node, h);
-      if (j != 0) band(c, kl, ku, i, j) = cm(i, col);
-    };
-    if (iz > 1) couple(g - 1, 2);
-    if (iz < nozs) couple(g + 1, 4);
-    if (ix > 1) couple(g - nozs, 1);
-    if (ix < noxs) couple(g + nozs, 5);
-  }
+  fill_fd_earth_band(c, kl, ku, ldab, n, diagonal_column(s), node, s);
+}
+
+void fd_band_matrix_earth_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                                 int32_t kindex, const dcr2dphy::Earth_node& node,
+                                 const std::vector<int32_t>& aerow, const Dcr2dphy_state& s,
+                                 std::vector<double>& diag) {
+  diag.resize(static_cast<std::size_t>(s.c_matrix.rows()));
+  dcr2dphy::fd_diagonal_earth_cal(s, kindex, node, aerow, diag);
+  fill_fd_earth_band(c, kl, ku, ldab, n, diag, node, s);
 }
 
 void compute_afe_dgbtrf(Dmatrix& afe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,

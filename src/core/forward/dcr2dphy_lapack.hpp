@@ -9,6 +9,8 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -40,12 +42,65 @@ void compute_potential_hy_earth_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
                                       const std::vector<double>& wavenumber, Dcr2dphy_state& s,
                                       int32_t output_level = 0);
 
+// Scratch of one thread's band assembly.
+struct Band_scratch {
+  Dmatrix bfe;               // finite-element band of one wavenumber
+  std::vector<double> diag;  // finite-difference diagonal of one wavenumber
+};
+// Fills ab (reshaped to ldab x n) with the system of wavenumber kindex,
+// 1-based. It is called for several wavenumbers at once, each with its own
+// ab and scratch, so it must leave every shared state as it is.
+using Band_assembly = std::function<void(Dmatrix& ab, Band_scratch& scratch, int32_t kindex)>;
+// Per wavenumber: the INFO of dgbtrf and of dgbtrs (not solved when the
+// factorisation failed) and an error raised by the assembly.
+struct Band_solve_status {
+  std::vector<int> factor_info, solve_info;
+  std::vector<std::exception_ptr> error;
+};
+
+// Assembles, factorises (dgbtrf, KL = KU = nozs + 1, LDAB = 3 nozs + 4) and
+// solves (dgbtrs with trans "N" or "T") the system of every wavenumber for
+// its block of b.cols() / kmax columns. The wavenumbers are solved
+// concurrently on the OpenMP threads, each in the same way as alone, so the
+// result does not depend on the thread count; the BLAS library runs single-
+// threaded meanwhile. Failures are returned, not raised.
+void solve_band_systems_dcr2d(Dmatrix& b, int32_t n, int32_t nozs, int32_t kmax, char trans,
+                              const Band_assembly& assemble, Band_solve_status& status);
+
+// The coefficient operations of the flat and of the earth operator that do
+// not depend on the wavenumber (each computed once and kept in the state).
+void fd_prepare_dgbtrf(Dcr2dphy_state& s);
+void fd_prepare_earth_dgbtrf(Dcr2dphy_state& s, const dcr2dphy::Earth_node& node,
+                             const std::vector<int32_t>& aerow);
+
+// Step 1 of every solve: the model's grid and conductivities and the
+// wavenumbers go into the state, and the conductivity-dependent couplings of
+// an earlier model are released, so that the next assembly builds the
+// operator of this model.
+void set_solver_model_dcr2d(Dcr2dphy_state& s, const Model_fwd_dcr2d& model,
+                            const std::vector<double>& wavenumber);
+
 // Band storage: A(i, j) is c(kl + ku + 1 + i - j, j), c being ldab x n.
 void fd_create_c_matrix_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
                                int32_t kindex, Dcr2dphy_state& s);
 void fd_create_c_matrix_earth_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
                                      int32_t kindex, const dcr2dphy::Earth_node& node,
                                      const std::vector<int32_t>& aerow, Dcr2dphy_state& s);
+// The same matrices once the state is prepared, with the diagonal of the
+// wavenumber in diag instead of in the state: safe for several wavenumbers
+// at once.
+void fd_band_matrix_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                           int32_t kindex, const Dcr2dphy_state& s, std::vector<double>& diag);
+void fd_band_matrix_earth_dgbtrf(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
+                                 int32_t kindex, const dcr2dphy::Earth_node& node,
+                                 const std::vector<int32_t>& aerow, const Dcr2dphy_state& s,
+                                 std::vector<double>& diag);
+// The hybrid system of wavenumber kindex: the earth operator with the
+// flagged equations replaced by afe + k^2 cfe (built in w.bfe). The state
+// must be prepared (fd_prepare_earth_dgbtrf).
+void hy_band_matrix_dgbtrf(Dmatrix& ab, Band_scratch& w, int32_t kl, int32_t ku, int32_t ldab,
+                           int32_t n, int32_t kindex, const Model_fwd_dcr2d& model,
+                           const Dmatrix& afe, const Dmatrix& cfe, const Dcr2dphy_state& s);
 // The hybrid replacement: the equation of every unknown whose grid node has
 // approx = 2 takes the entries of bfe over the 3 x 3 block of nodes around it
 // (earth unknowns only); all other equations are left as they are.

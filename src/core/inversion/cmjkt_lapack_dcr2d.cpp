@@ -19,6 +19,7 @@ constexpr int32_t along_columns = 1, along_rows = 2;  // the modes of load_cm_dc
 struct Line_pass {
   const Dmatrix* cm = nullptr;
   std::vector<int32_t> gindex;
+  Dmatrix twice;  // cm cm, for the passes that apply the operator twice
 };
 
 // The lines of one direction in processing order, with their cell maps.
@@ -103,6 +104,81 @@ void smooth(const std::vector<Line_pass>& passes, std::span<double> jk, int32_t 
   }
 }
 
+// Data columns smoothed together: each operator is applied to all of them in
+// one matrix product. The blocks are fixed, not shaped by the thread count,
+// so every column is computed the same way whatever the number of threads.
+// 64 columns (measured best from 2600 to 9200 cells) reuse an operator of a
+// few hundred rows enough to pay for its packing in each product, and keep
+// a line's panel in the core's cache.
+constexpr int32_t block_columns = 64;
+
+// Scratch of one thread: two line-length x block_columns panels.
+struct Block_scratch {
+  std::vector<double> panel, product;
+};
+
+// The square of every operator: a pass that applies an operator twice in a
+// row applies its square once, the same product to rounding at half the
+// cost.
+void add_squares(std::vector<Line_pass>& passes) {
+  const Blas_single_thread blas_guard;
+  const double one = 1.0, zero = 0.0;
+  for (Line_pass& p : passes) {
+    const int len = p.cm->rows();
+    p.twice.assign(len, len);
+    if (len > 0)
+      dgemm_("N", "N", &len, &len, &len, &one, p.cm->data(), &len, p.cm->data(), &len, &zero,
+             p.twice.data(), &len, 1, 1);
+  }
+}
+
+// smooth for the nb columns of c (leading dimension ld) at once: per line,
+// the cells of the line are gathered into a panel (0 at fixed positions),
+// multiplied n times by the operator (n = 2: once by its square) and
+// scattered back.
+void smooth_block(const std::vector<Line_pass>& passes, double* c, int32_t ld, int32_t nb,
+                  int32_t n, Block_scratch& w) {
+  const double one = 1.0, zero = 0.0;
+  for (const Line_pass& p : passes) {
+    const Dmatrix& op = n == 2 ? p.twice : *p.cm;
+    const int32_t products = n == 2 ? 1 : n;
+    const auto len = static_cast<int32_t>(p.gindex.size());
+    const std::size_t cells = static_cast<std::size_t>(len) * nb;
+    if (w.panel.size() < cells) w.panel.resize(cells);
+    if (w.product.size() < cells) w.product.resize(cells);
+    double* t = w.panel.data();
+    double* u = w.product.data();
+    const int32_t* g = p.gindex.data();
+    for (int32_t j = 0; j < nb; ++j) {
+      const double* col = c + static_cast<std::size_t>(j) * ld - 1;
+      double* out = t + static_cast<std::size_t>(j) * len;
+      for (int32_t k = 0; k < len; ++k) out[k] = g[k] != 0 ? col[g[k]] : 0.0;
+    }
+    for (int32_t r = 0; r < products; ++r) {
+      dgemm_("N", "N", &len, &nb, &len, &one, op.data(), &len, t, &len, &zero, u, &len, 1, 1);
+      std::swap(t, u);
+    }
+    for (int32_t j = 0; j < nb; ++j) {
+      double* col = c + static_cast<std::size_t>(j) * ld - 1;
+      const double* in = t + static_cast<std::size_t>(j) * len;
+      for (int32_t k = 0; k < len; ++k)
+        if (g[k] != 0) col[g[k]] = in[k];
+    }
+  }
+}
+
+// The whole sequence Z (X X Z Z) x (ndiff - 1) X X Z on nb columns.
+void covariance_block(const std::vector<Line_pass>& z, const std::vector<Line_pass>& x, double* c,
+                      int32_t ld, int32_t nb, Block_scratch& w) {
+  smooth_block(z, c, ld, nb, 1, w);
+  for (int32_t round = 1; round < cmjkt_dcr2d::ndiff; ++round) {
+    smooth_block(x, c, ld, nb, 2, w);
+    smooth_block(z, c, ld, nb, 2, w);
+  }
+  smooth_block(x, c, ld, nb, 2, w);
+  smooth_block(z, c, ld, nb, 1, w);
+}
+
 void check_cells(std::span<double> jk, const dcr2dphy::Model_inv_dcr2d& m) {
   if (static_cast<int32_t>(jk.size()) != m.get_ncell())
     fail("internal error: a vector of " + std::to_string(jk.size()) + " values for " +
@@ -128,26 +204,22 @@ void cal_cmjkt_diffu_matrix_dcr2d(cmjkt_dcr2d::Cmjkt_state& s, const Diffusion_s
   s.cmjkt = jkt;
   if (ncell == 0 || nodata == 0) return;
 
-  const std::vector<Line_pass> z = plan_passes(d, m, along_columns);
-  const std::vector<Line_pass> x = plan_passes(d, m, along_rows);
-  // Every data column is smoothed on its own; each thread owns a block of
-  // columns and its scratch. BLAS threads inside the small matrix-vector
-  // products would only compete with the loop (four times slower measured
-  // with 100 x 100 operators).
+  std::vector<Line_pass> z = plan_passes(d, m, along_columns);
+  std::vector<Line_pass> x = plan_passes(d, m, along_rows);
+  add_squares(z);
+  add_squares(x);
+  // Each thread owns whole blocks of columns and its scratch; the BLAS
+  // library's threads would only compete with the loop.
   const Blas_single_thread blas_guard;
+  const int32_t nblock = (nodata + block_columns - 1) / block_columns;
 #pragma omp parallel
   {
-    std::vector<double> jk_temp, work;
-#pragma omp for schedule(static)
-    for (int32_t j = 1; j <= nodata; ++j) {
-      const std::span<double> v(&s.cmjkt(1, j), static_cast<std::size_t>(ncell));
-      smooth(z, v, 1, jk_temp, work);
-      for (int32_t round = 1; round < cmjkt_dcr2d::ndiff; ++round) {
-        smooth(x, v, 2, jk_temp, work);
-        smooth(z, v, 2, jk_temp, work);
-      }
-      smooth(x, v, 2, jk_temp, work);
-      smooth(z, v, 1, jk_temp, work);
+    Block_scratch w;
+#pragma omp for schedule(dynamic, 1)
+    for (int32_t b = 0; b < nblock; ++b) {
+      const int32_t first = b * block_columns;
+      const int32_t nb = std::min(block_columns, nodata - first);
+      covariance_block(z, x, &s.cmjkt(1, first + 1), ncell, nb, w);
     }
   }
 }

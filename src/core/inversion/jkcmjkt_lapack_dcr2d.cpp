@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/error.hpp"
-#include "core/numerics/lapack.hpp"
+#include "core/inversion/parallel_dense.hpp"
 
 namespace varnel::jkcmjkt_lapack_dcr2d {
 
@@ -32,10 +32,11 @@ void cal_gramman_lapack_dcr2d(Jkcmjkt_state& s, const Dmatrix& jkt, const Dmatri
   check_shapes(jkt, cmjkt, nodata);
   jkcmjkt_dcr2d::allocate_gramman_dcr2d(s, nodata);
   if (nodata == 0) return;
-  const int n = nodata, k = jkt.rows(), ld = k > 0 ? k : 1;
-  const double alpha = 1.0, beta = 0.0;
-  dgemm_("T", "N", &n, &n, &k, &alpha, jkt.data(), &ld, cmjkt.data(), &ld, &beta, s.gramman.data(),
-         &n, 1, 1);
+  const int32_t k = jkt.rows(), ld = k > 0 ? k : 1;
+  // In blocks of columns on the job's threads: the same matrix whatever
+  // their number.
+  parallel_dense::gemm_tn(nodata, nodata, k, jkt.data(), ld, cmjkt.data(), ld, s.gramman.data(),
+                          nodata);
 }
 
 void cal_gramman_parallel_dcr2d(Jkcmjkt_state& s, const Dmatrix& jkt, const Dmatrix& cmjkt,

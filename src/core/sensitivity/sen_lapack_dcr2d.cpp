@@ -14,10 +14,14 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <exception>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/error.hpp"
+#include "core/forward/dcr2dphy_coef.hpp"
 #include "core/forward/dcr2dphy_lapack.hpp"
 #include "core/numerics/lapack.hpp"
 #include "core/numerics/string_utility.hpp"
@@ -270,6 +274,26 @@ void broyden_update(const Main_data_dcr2d& response, Sen_state& sen) {
   }
 }
 
+// The data that have the same current electrodes in the same slots, in
+// datum order; every datum belongs to one group.
+struct Source_group {
+  int32_t first_datum = 0;
+  std::vector<int32_t> data;  // 1-based
+};
+
+std::vector<Source_group> source_groups(const Main_data_dcr2d& response) {
+  std::map<std::pair<int32_t, int32_t>, std::size_t> position;
+  std::vector<Source_group> groups;
+  for (int32_t d = 1; d <= response.nodata; ++d) {
+    const int32_t a = response.tx_index(1, d);
+    const int32_t b = response.nc == 2 ? response.tx_index(2, d) : 0;
+    const auto [at, fresh] = position.try_emplace({a, b}, groups.size());
+    if (fresh) groups.push_back({d, {}});
+    groups[at->second].data.push_back(d);
+  }
+  return groups;
+}
+
 // Step 8: jkt(c, d) = dV_d / dsigma_c, summed over the wavenumbers, the
 // current electrodes A of the datum and its potential electrodes M with the
 // sign of the pair: -g(kk) sign psi_M^T (dA/dsigma_c) phi_A, with the fields
@@ -294,34 +318,53 @@ void assemble_derivatives(const Main_data_dcr2d& response, const Dmatrix& adjoin
   }
   const Dcphi_dcr2d_layout& layout = sen.dcphi_layout;
   const int32_t* index = layout.index.data();
+  const std::size_t slots = layout.index.size();
+  const std::vector<Source_group> groups = source_groups(response);
 
-#pragma omp parallel for schedule(dynamic, 1)
-  for (int32_t d = 1; d <= nodata; ++d) {
-    double* jk = &sen.jkt(1, d);
-    for (int32_t kk = 1; kk <= kmax; ++kk) {
-      // The sign of a pair (l, m) is the product of a sign per current slot
-      // and one per potential slot, so the sum over the pairs factorises.
-      std::array<const double*, 2> v{}, psi{};
-      std::array<double, 2> sv{}, sp{};
-      for (int32_t l = 1; l <= nc; ++l) {
-        v[l - 1] = dcphi_at(sen, kk, response.tx_index(l, d)).val.data();
-        sv[l - 1] = data_factor_dcr2d::compute_sign(l, 1);
-      }
-      for (int32_t m = 1; m <= np; ++m) {
-        psi[m - 1] = adjoint.data() + static_cast<std::size_t>(nrow) *
-                                          (response.rx_index(m, d) - 1 + noelec * (kk - 1));
-        sp[m - 1] = data_factor_dcr2d::compute_sign(1, m);
-      }
-      for (int32_t c = 0; c < ncell; ++c) {
-        double sum = 0.0;
-        for (int32_t j = layout.first[c]; j < layout.first[c + 1]; ++j) {
-          const int32_t r = index[j] - 1;
-          double field = sp[0] * psi[0][r], source = sv[0] * v[0][j];
-          if (np == 2) field += sp[1] * psi[1][r];
-          if (nc == 2) source += sv[1] * v[1][j];
-          sum += field * source;
+  // The data of one group share their current electrodes, so the weighted
+  // sum of their cell vectors is formed once per wavenumber and read from the
+  // cache by each of them; every datum is still computed as on its own.
+#pragma omp parallel
+  {
+    std::vector<double> source(slots);
+#pragma omp for schedule(dynamic, 1)
+    for (std::size_t q = 0; q < groups.size(); ++q) {
+      const Source_group& group = groups[q];
+      for (int32_t kk = 1; kk <= kmax; ++kk) {
+        // The sign of a pair (l, m) is the product of a sign per current
+        // slot and one per potential slot, so the sum over the pairs
+        // factorises.
+        std::array<const double*, 2> v{};
+        std::array<double, 2> sv{};
+        for (int32_t l = 1; l <= nc; ++l) {
+          v[l - 1] = dcphi_at(sen, kk, response.tx_index(l, group.first_datum)).val.data();
+          sv[l - 1] = data_factor_dcr2d::compute_sign(l, 1);
         }
-        jk[c] -= g[kk - 1] * sum;
+        for (std::size_t j = 0; j < slots; ++j) {
+          double value = sv[0] * v[0][j];
+          if (nc == 2) value += sv[1] * v[1][j];
+          source[j] = value;
+        }
+        for (const int32_t d : group.data) {
+          double* jk = &sen.jkt(1, d);
+          std::array<const double*, 2> psi{};
+          std::array<double, 2> sp{};
+          for (int32_t m = 1; m <= np; ++m) {
+            psi[m - 1] = adjoint.data() + static_cast<std::size_t>(nrow) *
+                                              (response.rx_index(m, d) - 1 + noelec * (kk - 1));
+            sp[m - 1] = data_factor_dcr2d::compute_sign(1, m);
+          }
+          for (int32_t c = 0; c < ncell; ++c) {
+            double sum = 0.0;
+            for (int32_t j = layout.first[c]; j < layout.first[c + 1]; ++j) {
+              const int32_t r = index[j] - 1;
+              double field = sp[0] * psi[0][r];
+              if (np == 2) field += sp[1] * psi[1][r];
+              sum += field * source[static_cast<std::size_t>(j)];
+            }
+            jk[c] -= g[kk - 1] * sum;
+          }
+        }
       }
     }
   }
@@ -343,28 +386,28 @@ Dmatrix hybrid_adjoint(const Model_inv_dcr2d& model, const Dmatrix& sources, int
       static_cast<int32_t>(phy.k.size()) < kmax)
     fail("internal error: the adjoint sources do not match the hybrid system");
   const int32_t kl = phy.nozs + 1, ku = kl, ldab = 3 * phy.nozs + 4;
-  const int32_t nrhs = sources.cols() / kmax;
-  Dmatrix afe, cfe, bfe, ab;
+  Dmatrix afe, cfe;
   lapack::compute_afe_earth_dgbtrf(afe, kl, ku, ldab, n, model);
   lapack::compute_cfe_earth_dgbtrf(cfe, kl, ku, ldab, n, model);
-  bfe = afe;
+  lapack::fd_prepare_earth_dgbtrf(phy, node, model.aerow);
   Dmatrix psi = sources;
-  std::vector<int> ipiv(static_cast<std::size_t>(n));
+  // The wavenumbers concurrently, as in the forward solve.
+  lapack::Band_solve_status status;
+  lapack::solve_band_systems_dcr2d(
+      psi, n, phy.nozs, kmax, 'T',
+      [&](Dmatrix& ab, lapack::Band_scratch& w, int32_t kk) {
+        lapack::hy_band_matrix_dgbtrf(ab, w, kl, ku, ldab, n, kk, model, afe, cfe, phy);
+      },
+      status);
   for (int32_t kk = 1; kk <= kmax; ++kk) {
-    const double k = phy.k[static_cast<std::size_t>(kk - 1)];
-    for (std::size_t q = 0; q < bfe.size(); ++q)
-      bfe.data()[q] = afe.data()[q] + k * k * cfe.data()[q];
-    lapack::fd_create_c_matrix_earth_dgbtrf(ab, kl, ku, ldab, n, kk, node, model.aerow, phy);
-    lapack::hy_replace_fe_equations_dgbtrf(ab, bfe, kl, ku, n, model, node);
-    int info = 0;
-    dgbtrf_(&n, &n, &kl, &ku, ab.data(), &ldab, ipiv.data(), &info);
-    if (info != 0)
+    const auto q = static_cast<std::size_t>(kk - 1);
+    if (status.error[q]) std::rethrow_exception(status.error[q]);
+    if (status.factor_info[q] != 0)
       fail("Factorization Error: the hybrid system is singular (dgbtrf INFO = " +
-           std::to_string(info) + ")");
-    const char trans = 'T';
-    double* block = psi.data() + static_cast<std::size_t>(kk - 1) * nrhs * n;
-    dgbtrs_(&trans, &n, &kl, &ku, &nrhs, ab.data(), &ldab, ipiv.data(), block, &n, &info, 1);
+           std::to_string(status.factor_info[q]) + ")");
   }
+  // The coefficients are left as a loop over the wavenumbers leaves them.
+  dcr2dphy::fd_cp_coefficient_earth_cal(phy, kmax, node, model.aerow);
   return psi;
 }
 
@@ -397,10 +440,21 @@ void logarithmic_scaling(const Main_data_dcr2d& response, Sen_state& sen) {
   }
 }
 
+// Whether the potentials held by the forward module have the shape of the
+// potentials of this data set and model.
+bool potentials_fit(const Main_data_dcr2d& response, const fwd_dcr2d::Fwd_state& fwd) {
+  const Model_inv_dcr2d& model = model_of(response);
+  if (model.grid == nullptr) return false;
+  const int32_t nrow = model.node.numnp != 0 ? model.node.numnp : model.grid->get_n_node();
+  return fwd.kmax > 0 && fwd.noelec == response.noelec &&
+         static_cast<int32_t>(response.val.size()) == response.nodata &&
+         fwd.potential_dcr2d.rows() == nrow && fwd.potential_dcr2d.cols() == fwd.noelec * fwd.kmax;
+}
+
 }  // namespace
 
 void compute_sensitivity_lapack_dcr2d(Main_data_dcr2d& response, bool approx, Sen_state& sen,
-                                      const fwd_dcr2d::Fwd_env& env) {
+                                      const fwd_dcr2d::Fwd_env& env, bool forward_current) {
   const Model_inv_dcr2d& model = model_of(response);
   const int32_t ncell = model.get_ncell();
   const bool stored = sen.jkt.rows() == ncell && sen.jkt.cols() == response.nodata;
@@ -415,8 +469,14 @@ void compute_sensitivity_lapack_dcr2d(Main_data_dcr2d& response, bool approx, Se
 
   const std::vector<double> k = fwd_dcr2d::wavenumbers_dcr2d(response.espacing);
   const std::vector<double> g = fwd_dcr2d::weights_dcr2d(response.espacing);
-  fwd_dcr2d::dcr2dfwd_lapack(response, env);
   const fwd_dcr2d::Fwd_state& fwd = *env.fwd;
+  if (forward_current && potentials_fit(response, fwd)) {
+    // The solver state still holds the model that was computed last; the
+    // adjoint fields of the hybrid system are assembled from this one.
+    dcr2dphy_lapack::set_solver_model_dcr2d(*env.phy, model, k);
+  } else {
+    fwd_dcr2d::dcr2dfwd_lapack(response, env);
+  }
   std::fill(sen.jkt.data(), sen.jkt.data() + sen.jkt.size(), 0.0);
   dcr2dphy::Dcr2dphy_state& phy = *env.phy;
   const bool hybrid = model.node.numnp != 0;

@@ -22,8 +22,14 @@ namespace varnel::sen_lapack_dcr2d {
 // the rank-one update of the stored one with sen.logrho_i, sen.logr_i and the
 // responses response.val of the present model (approx true; skipped when the
 // model did not change).
+//
+// forward_current tells that env.fwd->potential_dcr2d already holds the
+// potentials of response.model and response.val its response, as the
+// forward computation would leave them; the full Jacobian then uses them
+// instead of computing them again.
 void compute_sensitivity_lapack_dcr2d(dataio_dcr2d::Main_data_dcr2d& response, bool approx,
-                                      sen_dcr2d::Sen_state& sen, const fwd_dcr2d::Fwd_env& env);
+                                      sen_dcr2d::Sen_state& sen, const fwd_dcr2d::Fwd_env& env,
+                                      bool forward_current = false);
 
 // The cell vectors (dA/dsigma_c) phi of every source and wavenumber, laid out
 // in sen.dcphi_layout, from the derivative blocks of the last full

@@ -19,8 +19,9 @@ The growth with the survey size:
 For 24, 48, 96 and 192 electrodes with dipole-dipole (a = 1..4, n = 1..8)
 plus Wenner-alpha (a = 1..16) data it prints, per size, what
 build-perf/bench/scaling_bench measures on the grid the inversion generates
-(one forward computation per solver, the bare dgbtrf/dgbtrs floor of one
-forward computation on one thread and spread over the threads, the
+(one forward computation per solver, the floor of each: the bare
+dgbtrf/dgbtrs calls of that computation spread over the threads as the
+solver spreads them, and their ratio; the same calls on one thread; the
 roughness operators, the Jacobian, Cm J^T, the Gram matrix, one model
 update by the plain solve and by the truncated decomposition, peak memory)
 and a full default inversion of synthetic data (wall time, iterations,
@@ -160,8 +161,11 @@ ROWS = [
     ("data", "data", None), ("cells", "cells", None), ("forward unknowns", "unknowns", None),
     ("forward fd [ms]", "forward_fd", 1e3), ("forward fe [ms]", "forward_fe", 1e3),
     ("forward hy [ms]", "forward_hy", 1e3),
-    ("band LU floor, 1 thread [ms]", "floor", 1e3),
-    ("band LU floor / threads [ms]", "floor_parallel", 1e3),
+    ("band LU floor fd [ms]", "floor_fd", 1e3), ("band LU floor fe [ms]", "floor_fe", 1e3),
+    ("band LU floor hy [ms]", "floor_hy", 1e3),
+    ("forward fd / floor", "ratio_fd", 1.0), ("forward fe / floor", "ratio_fe", 1.0),
+    ("forward hy / floor", "ratio_hy", 1.0),
+    ("band LU, 1 thread [ms]", "floor_one", 1e3),
     ("roughness operators [s]", "operators", 1.0), ("Jacobian [s]", "jacobian", 1.0),
     ("Cm J^T smoothing [s]", "cmjkt", 1.0), ("Gram matrix [s]", "gram", 1.0),
     ("update, plain solve [s]", "update_plain", 1.0),
@@ -190,6 +194,8 @@ def scaling(varnel, sizes, full_max, repeats):
         for n_el in sizes:
             out, _, _ = run_measured([bench, str(n_el), str(repeats)], work)
             r = json.loads(out)
+            for solver in ("fd", "fe", "hy"):
+                r["ratio_" + solver] = r["forward_" + solver] / r["floor_" + solver]
             name = "s%d" % n_el
             synthetic(varnel, work, name, n_el, dipole_dipole(n_el, 4, 8) + wenner(n_el, 16))
             extra = () if n_el <= full_max else ("-maxiter", "1")

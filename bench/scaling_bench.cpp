@@ -7,14 +7,17 @@
 // forward computation with each solver ("fd" and "fe" on the flat grid;
 // "hy" with the survey on a flat surface 1 m down, below two air rows), the
 // bare band LU calls of a forward computation (eight factorisations and
-// solutions on one thread, and the same spread over the job's threads), the
+// solutions on one thread, and for each solver the same calls spread over
+// the job's threads as the solver spreads them: its floor), the
 // full Jacobian from the potentials of the current model, Cm J^T, the Gram
 // matrix, and the model update of a trial multiplier by each of its two
 // routes (the plain solve when every singular value is kept, the truncated
 // decomposition otherwise). Prints one JSON object; bench/inversion_bench.py
 // --scaling runs it for 24 to 192 electrodes and adds full inversions.
 //
-//   build-perf/bench/scaling_bench electrodes [repeats]
+//   build-perf/bench/scaling_bench electrodes [repeats [forward]]
+//
+// With "forward" it stops after the forward computations and their floors.
 #include <omp.h>
 
 #include <cmath>
@@ -74,24 +77,23 @@ Forward_time time_forward(const std::string& solver, const std::string& file,
   return t;
 }
 
-// The eight band LU pairs of a forward computation spread over the threads as
-// the solver spreads its wavenumbers: the floor of a parallel forward
-// computation.
-double parallel_floor_seconds(int n, int kl, int nrhs, int repeats) {
-  const int threads = std::min(8, omp_get_max_threads());
-  const int per_thread = (8 + threads - 1) / threads;
-  return bench::bare_band_lu_seconds(n, kl, kl, nrhs, repeats) * per_thread / 8.0;
+// The bare band LU calls of one forward computation of t, spread over the
+// job's threads as the solver spreads its wavenumbers: its floor.
+double floor_of(const Forward_time& t, int repeats) {
+  return bench::bare_band_lu_seconds(t.unknowns, t.kl, t.kl, t.nrhs, repeats,
+                                     omp_get_max_threads());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: scaling_bench electrodes [repeats]\n");
+    std::fprintf(stderr, "usage: scaling_bench electrodes [repeats [forward]]\n");
     return 2;
   }
   const int electrodes = std::atoi(argv[1]);
   const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+  const bool forward_only = argc > 3 && std::string(argv[3]) == "forward";
   constexpr double spacing = 1.0;
   omp_set_dynamic(0);
   const Blas_single_thread blas_guard;  // as the drivers run
@@ -137,8 +139,19 @@ int main(int argc, char** argv) {
   const Dmatrix topo = topo_matrix(offset);
   const Forward_time hy =
       time_forward("hy", offset_file, xs, generated_zs(spacing, 1.0, {0.0, 0.5}), &topo, repeats);
-  const double floor = bench::bare_band_lu_seconds(fd.unknowns, fd.kl, fd.kl, fd.nrhs, repeats);
-  const double floor_parallel = parallel_floor_seconds(fd.unknowns, fd.kl, fd.nrhs, repeats);
+  const double floor_one = bench::bare_band_lu_seconds(fd.unknowns, fd.kl, fd.kl, fd.nrhs, repeats);
+  const double floor_fd = floor_of(fd, repeats), floor_fe = floor_of(fe, repeats),
+               floor_hy = floor_of(hy, repeats);
+  if (forward_only) {
+    std::printf(
+        "{\"electrodes\": %d, \"threads\": %d, \"unknowns\": %d,\n"
+        " \"forward_fd\": %.6f, \"forward_fe\": %.6f, \"forward_hy\": %.6f,\n"
+        " \"floor_fd\": %.6f, \"floor_fe\": %.6f, \"floor_hy\": %.6f}\n",
+        electrodes, omp_get_max_threads(), fd.unknowns, fd.seconds, fe.seconds, hy.seconds,
+        floor_fd, floor_fe, floor_hy);
+    std::filesystem::remove_all(dir);
+    return 0;
+  }
 
   // One iteration at the starting model.
   fwd_dcr2d::dcr2dfwd_lapack(r, env);
@@ -190,14 +203,15 @@ int main(int argc, char** argv) {
   std::printf(
       "{\"electrodes\": %d, \"data\": %d, \"cells\": %d, \"nodes\": %d, \"threads\": %d,\n"
       " \"forward_fd\": %.6f, \"forward_fe\": %.6f, \"forward_hy\": %.6f,\n"
-      " \"unknowns\": %d, \"kl\": %d, \"nrhs\": %d, \"floor\": %.6f, \"floor_parallel\": %.6f,\n"
+      " \"unknowns\": %d, \"kl\": %d, \"nrhs\": %d, \"floor_one\": %.6f,\n"
+      " \"floor_fd\": %.6f, \"floor_fe\": %.6f, \"floor_hy\": %.6f,\n"
       " \"operators\": %.6f, \"jacobian\": %.6f, \"cmjkt\": %.6f, \"gram\": %.6f,\n"
       " \"update_plain\": %.6f, \"lambda_plain\": %.1f, \"update_truncated\": %.6f,"
       " \"lambda_truncated\": %.1f,\n \"peak_mib\": %.1f}\n",
       electrodes, d.nodata, m.get_ncell(), grid.get_n_node(), omp_get_max_threads(), fd.seconds,
-      fe.seconds, hy.seconds, fd.unknowns, fd.kl, fd.nrhs, floor, floor_parallel, t_operators,
-      t_jacobian, t_cmjkt, t_gram, t_plain, lambda_plain, t_truncated, lambda_truncated,
-      bench::peak_memory_mib());
+      fe.seconds, hy.seconds, fd.unknowns, fd.kl, fd.nrhs, floor_one, floor_fd, floor_fe, floor_hy,
+      t_operators, t_jacobian, t_cmjkt, t_gram, t_plain, lambda_plain, t_truncated,
+      lambda_truncated, bench::peak_memory_mib());
   r.model = nullptr;
   std::filesystem::remove_all(dir);
   return 0;

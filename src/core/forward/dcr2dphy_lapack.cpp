@@ -42,6 +42,12 @@ inline double band(const Dmatrix& c, int32_t kl, int32_t ku, int32_t i, int32_t 
 }
 
 // ldab x n, all zero; the storage is kept when the shape is unchanged.
+// Gives c the shape ldab x n, keeping its values when it has it: for a band
+// that is written in full next.
+void shape_band(Dmatrix& c, int32_t ldab, int32_t n) {
+  if (c.rows() != ldab || c.cols() != n) c.assign(ldab, n, 0.0);
+}
+
 void clear_band(Dmatrix& c, int32_t ldab, int32_t n) {
   if (c.rows() == ldab && c.cols() == n) {
     double* p = c.data();
@@ -297,7 +303,7 @@ void compute_potential_fe_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
   solve_all_wavenumbers(b, n, s, output_level, [&](Dmatrix& ab, Band_scratch& w, int32_t kindex) {
     const double k = s.k[static_cast<std::size_t>(kindex - 1)];
     compute_bfe_dgbtrf(w.bfe, kl, ku, ldab, n, model, k);
-    clear_band(ab, ldab, n);
+    shape_band(ab, ldab, n);
     double* pa = ab.data();
     const double *ps = afe.data(), *pb = w.bfe.data(), *pc = cfe.data();
     for (std::size_t q = 0; q < ab.size(); ++q) pa[q] = ps[q] + pb[q] + pc[q] * k * k;
@@ -328,7 +334,7 @@ void hy_band_matrix_dgbtrf(Dmatrix& ab, Band_scratch& w, int32_t kl, int32_t ku,
                            int32_t n, int32_t kindex, const Model_fwd_dcr2d& model,
                            const Dmatrix& afe, const Dmatrix& cfe, const Dcr2dphy_state& s) {
   const double k = s.k[static_cast<std::size_t>(kindex - 1)];
-  clear_band(w.bfe, ldab, n);
+  shape_band(w.bfe, ldab, n);
   double* pb = w.bfe.data();
   const double *ps = afe.data(), *pc = cfe.data();
   for (std::size_t q = 0; q < w.bfe.size(); ++q) pb[q] = ps[q] + k * k * pc[q];

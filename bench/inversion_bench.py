@@ -204,8 +204,8 @@ def scaling(varnel, sizes, full_max, repeats):
                      one_iteration=n_el > full_max)
             results.append(r)
             print("# %d electrodes done" % n_el, file=sys.stderr, flush=True)
-    print("%d OpenMP threads; times are medians of %d runs (the inversion: one run)" % (
-        results[0]["threads"], repeats))
+    print("%d OpenMP threads; times are medians of %d runs (forward and floors: %d; the "
+          "inversion: one run)" % (results[0]["threads"], repeats, max(repeats, 11)))
     print("%-30s" % "electrodes" + "".join("%12d" % r["electrodes"] for r in results) +
           "%10s" % "exponent")
     for label, key, unit in ROWS:

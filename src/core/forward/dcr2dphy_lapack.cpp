@@ -48,6 +48,13 @@ void shape_band(Dmatrix& c, int32_t ldab, int32_t n) {
   if (c.rows() != ldab || c.cols() != n) c.assign(ldab, n, 0.0);
 }
 
+// The entries of scratch.bfe that the last boundary terms touched back to 0.
+void clear_touched(Band_scratch& w) {
+  double* p = w.bfe.data();
+  for (const std::size_t q : w.touched) p[q] = 0.0;
+  w.touched.clear();
+}
+
 void clear_band(Dmatrix& c, int32_t ldab, int32_t n) {
   if (c.rows() == ldab && c.cols() == n) {
     double* p = c.data();
@@ -212,11 +219,16 @@ Local3 triangle_mass(const std::array<double, 3>& x, const std::array<double, 3>
 
 // Adds a local 3 x 3 block at the unknowns u; an unknown 0 (a node in the air)
 // takes no part.
-void scatter(Dmatrix& c, int32_t kl, int32_t ku, const std::array<int32_t, 3>& u, const Local3& a) {
+void scatter(Dmatrix& c, int32_t kl, int32_t ku, const std::array<int32_t, 3>& u, const Local3& a,
+             std::vector<std::size_t>* touched = nullptr) {
   for (int i = 0; i < 3; ++i) {
     if (u[i] == 0) continue;
-    for (int j = 0; j < 3; ++j)
-      if (u[j] != 0) band(c, kl, ku, u[i], u[j]) += a[i][j];
+    for (int j = 0; j < 3; ++j) {
+      if (u[j] == 0) continue;
+      double& entry = band(c, kl, ku, u[i], u[j]);
+      entry += a[i][j];
+      if (touched != nullptr) touched->push_back(static_cast<std::size_t>(&entry - c.data()));
+    }
   }
 }
 
@@ -252,6 +264,27 @@ void assemble_triangles(Dmatrix& c, int32_t kl, int32_t ku, int32_t ldab, int32_
       scatter(c, kl, ku, u, a);
     }
   }
+}
+
+// The stiffness band afe and the mass band cfe, assembled side by side when
+// the system is large enough to pay for a second thread.
+void assemble_stiffness_and_mass(Dmatrix& afe, Dmatrix& cfe, int32_t kl, int32_t ku, int32_t ldab,
+                                 int32_t n, const Model_fwd_dcr2d& model, bool earth) {
+  const bool two = static_cast<double>(ldab) * n >= 1.0e5 && omp_get_max_threads() > 1;
+  std::exception_ptr error[2];
+#pragma omp parallel for num_threads(two ? 2 : 1) schedule(static, 1)
+  for (int part = 0; part < 2; ++part) {
+    try {
+      if (part == 0)
+        assemble_triangles(afe, kl, ku, ldab, n, model, Element_matrix::stiffness, earth);
+      else
+        assemble_triangles(cfe, kl, ku, ldab, n, model, Element_matrix::mass, earth);
+    } catch (...) {
+      error[part] = std::current_exception();
+    }
+  }
+  for (const auto& e : error)
+    if (e) std::rethrow_exception(e);
 }
 
 // The unknown of every grid node in the hybrid numbering.
@@ -298,15 +331,20 @@ void compute_potential_fe_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
   const int32_t n = s.numnp;
   const int32_t kl = s.nozs + 1, ku = s.nozs + 1, ldab = 3 * s.nozs + 4;
   Dmatrix afe, cfe;
-  compute_afe_dgbtrf(afe, kl, ku, ldab, n, model);
-  compute_cfe_dgbtrf(cfe, kl, ku, ldab, n, model);
+  assemble_stiffness_and_mass(afe, cfe, kl, ku, ldab, n, model, false);
   solve_all_wavenumbers(b, n, s, output_level, [&](Dmatrix& ab, Band_scratch& w, int32_t kindex) {
     const double k = s.k[static_cast<std::size_t>(kindex - 1)];
-    compute_bfe_dgbtrf(w.bfe, kl, ku, ldab, n, model, k);
+    // ab = afe + bfe + k^2 cfe. The boundary terms bfe touch a few entries
+    // only: they are accumulated into a band kept at zero elsewhere, and
+    // those entries are summed in the same order as the others.
+    clear_touched(w);
+    shape_band(w.bfe, ldab, n);
+    add_fe_boundary_terms(w.bfe, kl, ku, model, k, &w.touched);
     shape_band(ab, ldab, n);
     double* pa = ab.data();
     const double *ps = afe.data(), *pb = w.bfe.data(), *pc = cfe.data();
-    for (std::size_t q = 0; q < ab.size(); ++q) pa[q] = ps[q] + pb[q] + pc[q] * k * k;
+    for (std::size_t q = 0; q < ab.size(); ++q) pa[q] = ps[q] + pc[q] * k * k;
+    for (const std::size_t q : w.touched) pa[q] = ps[q] + pb[q] + pc[q] * k * k;
   });
 }
 
@@ -322,8 +360,7 @@ void compute_potential_hy_earth_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
   const int32_t kl = s.nozs + 1, ku = s.nozs + 1, ldab = 3 * s.nozs + 4;
   fd_prepare_earth_dgbtrf(s, node, model.aerow);
   Dmatrix afe, cfe;
-  compute_afe_earth_dgbtrf(afe, kl, ku, ldab, n, model);
-  compute_cfe_earth_dgbtrf(cfe, kl, ku, ldab, n, model);
+  assemble_stiffness_and_mass(afe, cfe, kl, ku, ldab, n, model, true);
   solve_all_wavenumbers(b, n, s, output_level, [&](Dmatrix& ab, Band_scratch& w, int32_t kindex) {
     hy_band_matrix_dgbtrf(ab, w, kl, ku, ldab, n, kindex, model, afe, cfe, s);
   });
@@ -482,6 +519,11 @@ void compute_cfe_earth_dgbtrf(Dmatrix& cfe, int32_t kl, int32_t ku, int32_t ldab
 void compute_bfe_dgbtrf(Dmatrix& bfe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
                         const Model_fwd_dcr2d& model, double ky) {
   clear_band(bfe, ldab, n);
+  add_fe_boundary_terms(bfe, kl, ku, model, ky, nullptr);
+}
+
+void add_fe_boundary_terms(Dmatrix& bfe, int32_t kl, int32_t ku, const Model_fwd_dcr2d& model,
+                           double ky, std::vector<std::size_t>* touched) {
   const Gr2d_dcr_new& grid = grid_of(model);
   const auto xs = grid.get_x_grid();
   const auto zs = grid.get_z_grid();
@@ -542,7 +584,7 @@ void compute_bfe_dgbtrf(Dmatrix& bfe, int32_t kl, int32_t ku, int32_t ldab, int3
       Local3 a{};
       for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) a[i][j] = i == j ? 2.0 * bb : bb;
-      scatter(bfe, kl, ku, tri, a);
+      scatter(bfe, kl, ku, tri, a, touched);
     }
   }
 }

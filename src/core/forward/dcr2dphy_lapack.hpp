@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -46,6 +47,8 @@ void compute_potential_hy_earth_dcr2d(Dmatrix& b, const Model_fwd_dcr2d& model,
 struct Band_scratch {
   Dmatrix bfe;               // finite-element band of one wavenumber
   std::vector<double> diag;  // finite-difference diagonal of one wavenumber
+  // The entries of bfe that hold boundary terms; the others stay 0.
+  std::vector<std::size_t> touched;
 };
 // Fills ab (reshaped to ldab x n) with the system of wavenumber kindex,
 // 1-based. It is called for several wavenumbers at once, each with its own
@@ -119,6 +122,10 @@ void compute_cfe_earth_dgbtrf(Dmatrix& cfe, int32_t kl, int32_t ku, int32_t ldab
 // The Bessel boundary matrix of the "fe" solver for wavenumber ky.
 void compute_bfe_dgbtrf(Dmatrix& bfe, int32_t kl, int32_t ku, int32_t ldab, int32_t n,
                         const Model_fwd_dcr2d& model, double ky);
+// Adds the boundary terms of compute_bfe_dgbtrf to bfe (already shaped);
+// with touched, appends the storage index of every entry it adds to.
+void add_fe_boundary_terms(Dmatrix& bfe, int32_t kl, int32_t ku, const Model_fwd_dcr2d& model,
+                           double ky, std::vector<std::size_t>* touched);
 
 // The nodes of the two triangles of element enum of type etype (2: split from
 // top-left to bottom-right, 3: from bottom-left to top-right), upper first.

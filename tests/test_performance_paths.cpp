@@ -393,16 +393,30 @@ Dmatrix gram_like(int n, std::mt19937& rng) {
   return g;
 }
 
+// A regularised update problem of order n on nine cells: a Gram-like matrix,
+// data variances, d_hat and Cm J^T, drawn in that order.
+struct Update_problem {
+  occam::Occam_state o;
+  Dmatrix g, cmjkt;
+};
+
+Update_problem random_update_problem(int n, std::mt19937& rng) {
+  Update_problem p;
+  p.g = gram_like(n, rng);
+  p.o.cd = random_vector(n, rng, 0.5e-3, 2e-3);
+  p.o.d_hat = random_vector(n, rng, -0.2, 0.2);
+  p.o.logrho0.assign(9, 4.0);
+  p.cmjkt = random_matrix(9, n, rng, -0.01, 0.01);
+  return p;
+}
+
 TEST(ModelUpdateRoutesRegularised, BothRoutesAgreeWithTheDenseDecomposition) {
   for (const int n : {150, 300}) {  // the library's reduction, and the threads' one
     SCOPED_TRACE(n);
     std::mt19937 rng(31 + n);
-    occam::Occam_state o;
-    const Dmatrix g = gram_like(n, rng);
-    o.cd = random_vector(n, rng, 0.5e-3, 2e-3);
-    o.d_hat = random_vector(n, rng, -0.2, 0.2);
-    o.logrho0.assign(9, 4.0);
-    const Dmatrix cmjkt = random_matrix(9, n, rng, -0.01, 0.01);
+    Update_problem p = random_update_problem(n, rng);
+    occam::Occam_state& o = p.o;
+    const Dmatrix &g = p.g, &cmjkt = p.cmjkt;
     update::Update_workspace ws;
     for (const auto& [lambda, route] : {std::pair{2.0, update::Update_route::plain_solve},
                                         std::pair{-3.0, update::Update_route::truncated},
@@ -473,12 +487,9 @@ TEST(ModelUpdateRoutesThreads, ResultsDoNotDependOnTheThreadCount) {
   Thread_count_guard guard;
   const int n = 300;
   std::mt19937 rng(41);
-  occam::Occam_state o;
-  const Dmatrix g = gram_like(n, rng);
-  o.cd = random_vector(n, rng, 0.5e-3, 2e-3);
-  o.d_hat = random_vector(n, rng, -0.2, 0.2);
-  o.logrho0.assign(9, 4.0);
-  const Dmatrix cmjkt = random_matrix(9, n, rng, -0.01, 0.01);
+  Update_problem p = random_update_problem(n, rng);
+  occam::Occam_state& o = p.o;
+  const Dmatrix &g = p.g, &cmjkt = p.cmjkt;
   for (const double lambda : {2.0, -3.0}) {
     std::array<std::vector<double>, 2> beta, model;
     std::array<int, 2> route{};
